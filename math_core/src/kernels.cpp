@@ -1,0 +1,2 @@
+// In-place gate kernels working through a bounds-checked slice view.
+#include "math_core/kernels.h"

@@ -1,0 +1,44 @@
+// The exception map: engine errors, refused borrows and internal faults become Python exceptions.
+#pragma once
+
+#include <exception>
+
+#include "binding/borrow.h"
+#include "binding/python.h"
+#include "engine/errors.h"
+
+namespace amplion::binding {
+
+inline constexpr char kAlreadyBorrowed[] = "Already borrowed";
+inline constexpr char kAlreadyMutablyBorrowed[] = "Already mutably borrowed";
+
+// Sets the exception of the error's kind; returns nullptr for `return raise(...)`.
+PyObject* raise(const engine::Error& error);
+
+// None on success, else the status's exception.
+PyObject* none_or_raise(const engine::Status& status);
+
+// PanicException: derives from BaseException, created on first use, not a module attribute.
+// Returns a borrowed reference, or nullptr with an exception set.
+PyObject* panic_exception_type();
+
+// Sets MemoryError or PanicException for an exception caught at the module's edge.
+void raise_escaped(std::exception_ptr error) noexcept;
+
+// The only catch in the module: no C++ exception crosses into CPython. Borrow guards inside `f`
+// are destroyed during unwinding, so a fault leaves no borrow behind.
+template <class F>
+PyObject* guarded(F&& f) noexcept {
+  try {
+    return f();
+  } catch (...) {
+    raise_escaped(std::current_exception());
+    return nullptr;
+  }
+}
+
+// Takes a borrow of `word`, setting RuntimeError when it is refused (test the guard).
+BorrowGuard borrow_shared(BorrowWord& word);
+BorrowGuard borrow_exclusive(BorrowWord& word);
+
+}  // namespace amplion::binding

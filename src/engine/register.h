@@ -1,0 +1,78 @@
+// Register: the amplitude vector of n qubits, its generator, and every operation on them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "engine/errors.h"
+#include "engine/memory.h"
+#include "math_core/kernels.h"
+#include "random/chacha.h"
+
+namespace amplion::engine {
+
+using math_core::Complex64;
+
+inline constexpr std::uint64_t kMinQubits = 1;
+inline constexpr std::uint64_t kMaxQubits = 30;
+
+inline constexpr char kQubitCountMessage[] = "n_qubits must be between 1 and 30";
+inline constexpr char kQubitIndexMessage[] = "qubit index out of range";
+inline constexpr char kControlTargetMessage[] = "control/target index out of range";
+inline constexpr char kSwapIndexMessage[] = "swap index out of range";
+inline constexpr char kCcxIndexMessage[] = "index out of range";
+inline constexpr char kAmplitudeIndexMessage[] = "amplitude index out of range";
+
+// Qubit q is bit q of the basis index: qubit 0 is the least significant bit. The vector always
+// holds exactly 2^n_qubits amplitudes; every failed operation leaves it bit for bit as it was.
+class Register {
+ public:
+  // Checks the count before allocating; |0...0> with positive zeros. Without a seed the
+  // generator is keyed from operating-system entropy (a fault when that fails).
+  static Result<Register> create(std::uint64_t n_qubits, std::optional<std::uint64_t> seed);
+
+  std::uint64_t n_qubits() const { return n_qubits_; }
+  std::uint64_t length() const { return state_.size(); }
+  Result<Complex64> amplitude(std::uint64_t i) const;
+  Status check_qubit(std::uint64_t q) const;
+
+  std::span<const Complex64> amplitudes() const { return state_.span(); }
+  std::span<Complex64> mutable_amplitudes() { return state_.span(); }
+  random::ChaChaGenerator& rng() { return rng_; }
+
+  // One-qubit gates. h x y sx sxdg rx ry compute into a second vector that replaces the first;
+  // the others work in place.
+  Status h(std::uint64_t q);
+  Status x(std::uint64_t q);
+  Status y(std::uint64_t q);
+  Status z(std::uint64_t q);
+  Status s(std::uint64_t q);
+  Status sdg(std::uint64_t q);
+  Status t(std::uint64_t q);
+  Status tdg(std::uint64_t q);
+  Status sx(std::uint64_t q);
+  Status sxdg(std::uint64_t q);
+  Status rx(std::uint64_t q, double theta);
+  Status ry(std::uint64_t q, double theta);
+  Status rz(std::uint64_t q, double theta);
+
+  // Multi-qubit gates. cy copies; the others work in place.
+  Status cx(std::uint64_t control, std::uint64_t target);
+  Status cy(std::uint64_t control, std::uint64_t target);
+  Status cz(std::uint64_t control, std::uint64_t target);
+  Status cp(std::uint64_t control, std::uint64_t target, double theta);
+  Status swap(std::uint64_t q1, std::uint64_t q2);
+  Status ccx(std::uint64_t c1, std::uint64_t c2, std::uint64_t t);
+  Status cswap(std::uint64_t c, std::uint64_t t1, std::uint64_t t2);
+
+ private:
+  Register(Block<Complex64> state, random::ChaChaGenerator rng, std::uint64_t n_qubits)
+      : state_(std::move(state)), rng_(rng), n_qubits_(n_qubits) {}
+
+  Block<Complex64> state_;
+  random::ChaChaGenerator rng_;
+  std::uint64_t n_qubits_;
+};
+
+}  // namespace amplion::engine

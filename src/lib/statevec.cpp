@@ -1,0 +1,103 @@
+// StateVecPy: constructor, the n_qubits attribute and the method table.
+#include <cstdint>
+#include <optional>
+
+#include "binding/method.h"
+#include "engine/register.h"
+#include "lib/types.h"
+
+namespace amplion::binding {
+template <>
+struct ClassOf<engine::Register> {
+  static constexpr char kName[] = "StateVecPy";
+  static PyTypeObject* type() { return lib::statevec_type(); }
+};
+}  // namespace amplion::binding
+
+namespace amplion::lib {
+namespace {
+
+using binding::Borrow;
+using binding::method;
+using binding::method_def;
+using binding::method_noargs;
+using binding::ParamList;
+using engine::Register;
+
+constexpr char kCls[] = "StateVecPy";
+
+inline constexpr ParamList kStateVecNew{kCls, "__new__", {"n_qubits", "seed"}, 2, 1};
+inline constexpr ParamList kStateVecAmplitude{kCls, "amplitude", {"i"}, 1, 1};
+inline constexpr ParamList kStateVecCheckQubit{kCls, "check_qubit", {"q"}, 1, 1};
+
+PyObject* statevec_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+  return binding::guarded([&]() -> PyObject* {
+    binding::Slots slots;
+    if (!binding::parse(kStateVecNew, args, kwargs, slots)) return nullptr;
+    std::uint64_t n_qubits = 0;
+    std::optional<std::uint64_t> seed;
+    if (!binding::to_index(slots[0], "n_qubits", n_qubits) ||
+        !binding::to_seed(slots[1], "seed", seed)) {
+      return nullptr;
+    }
+    auto reg = Register::create(n_qubits, seed);
+    if (!reg.ok()) return binding::raise(reg.error());
+    return binding::new_instance(subtype, std::move(reg.value()));
+  });
+}
+
+PyObject* amplitude(Register& reg, std::uint64_t i) {
+  auto a = reg.amplitude(i);
+  if (!a.ok()) return binding::raise(a.error());
+  return Py_BuildValue("(dd)", a.value().re, a.value().im);
+}
+
+PyObject* length(Register& reg) { return binding::from_u64(reg.length()); }
+
+PyObject* n_qubits(Register& reg) { return binding::from_u64(reg.n_qubits()); }
+
+PyObject* get_n_qubits(PyObject* self, void*) noexcept {
+  return method_noargs<&n_qubits, Borrow::kShared>(self, nullptr);
+}
+
+PyMethodDef kMethods[] = {
+    method_def<method<&amplitude, kStateVecAmplitude, Borrow::kShared>>(
+        "amplitude", "amplitude($self, i)\n--\n\n"),
+    {"length", reinterpret_cast<PyCFunction>(&method_noargs<&length, Borrow::kShared>),
+     METH_NOARGS, "length($self)\n--\n\n"},
+    method_def<method<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>>(
+        "check_qubit", "check_qubit($self, q)\n--\n\n"),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kGetSet[] = {
+    {"n_qubits", &get_n_qubits, nullptr, "", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>("StateVecPy(n_qubits, seed=None)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(&statevec_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc_instance<Register>)},
+    {Py_tp_methods, kMethods},
+    {Py_tp_getset, kGetSet},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.StateVecPy",
+    .basicsize = static_cast<int>(sizeof(binding::Instance<Register>)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kSlots,
+};
+
+}  // namespace
+
+PyTypeObject* statevec_type() {
+  static PyTypeObject* type = nullptr;
+  if (type == nullptr) type = create_type(&kSpec, kCls);
+  return type;
+}
+
+}  // namespace amplion::lib
