@@ -16,7 +16,7 @@ class Fault : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-[[noreturn]] void fault(const std::string& message);
+[[noreturn]] inline void fault(const std::string& message) { throw Fault(message); }
 
 namespace engine {
 
