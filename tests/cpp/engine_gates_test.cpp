@@ -277,12 +277,11 @@ TEST(GatePairs, EveryPairActsLikeAOneQubitRegister) {
 
 // The phase gates leave every amplitude with bit q clear bit for bit as it was; rz changes all.
 TEST(GatePairs, PhaseGatesTouchOnlyTheUpperHalf) {
-  const char* phase_gates[] = {"z", "s", "sdg", "t", "tdg"};
+  const std::vector<std::string> phase_gates = {"z", "s", "sdg", "t", "tdg"};
   constexpr std::uint64_t kQubits = 3;
   for (const auto& [name, gate] : one_qubit_gates()) {
-    const bool phase = std::find_if(std::begin(phase_gates), std::end(phase_gates),
-                                    [&](const char* p) { return std::string(p) == name; }) !=
-                       std::end(phase_gates);
+    const bool phase =
+        std::find(phase_gates.begin(), phase_gates.end(), name) != phase_gates.end();
     if (!phase && std::string(name) != "rz") continue;
     for (std::uint64_t q = 0; q < kQubits; ++q) {
       SCOPED_TRACE(std::string(name) + " on qubit " + std::to_string(q));
