@@ -208,7 +208,7 @@ struct ShortCase {
 
 TEST(MathCoreSliceMut, ShortCountThrowsAndWritesNothingOutside) {
   const Vec in = distinct(8);
-  const auto first = [&](std::size_t n) { return Vec(in.begin(), in.begin() + n); };
+  const auto first = [&](std::ptrdiff_t n) { return Vec(in.begin(), in.begin() + n); };
   const ShortCase cases[] = {
       // Pair (0, 2) done, pair (1, 3) refused.
       {"h(1) on 3", [](Complex64* d, std::uint64_t n) { apply_h_cpp_flat(d, n, 1); }, 3,
