@@ -22,6 +22,26 @@ constexpr char kCls[] = "StateVecPy";
 
 inline constexpr ParamList kStateVecNew{kCls, "__new__", {"n_qubits", "seed"}, 2, 1};
 inline constexpr ParamList kStateVecAmplitude{kCls, "amplitude", {"i"}, 1, 1};
+inline constexpr ParamList kStateVecX{kCls, "x", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecY{kCls, "y", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecZ{kCls, "z", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecH{kCls, "h", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecS{kCls, "s", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecSdg{kCls, "sdg", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecT{kCls, "t", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecTdg{kCls, "tdg", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecSx{kCls, "sx", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecSxdg{kCls, "sxdg", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecRx{kCls, "rx", {"q", "theta"}, 2, 2};
+inline constexpr ParamList kStateVecRy{kCls, "ry", {"q", "theta"}, 2, 2};
+inline constexpr ParamList kStateVecRz{kCls, "rz", {"q", "theta"}, 2, 2};
+inline constexpr ParamList kStateVecCx{kCls, "cx", {"control", "target"}, 2, 2};
+inline constexpr ParamList kStateVecSwap{kCls, "swap", {"q1", "q2"}, 2, 2};
+inline constexpr ParamList kStateVecCy{kCls, "cy", {"control", "target"}, 2, 2};
+inline constexpr ParamList kStateVecCz{kCls, "cz", {"control", "target"}, 2, 2};
+inline constexpr ParamList kStateVecCcx{kCls, "ccx", {"c1", "c2", "t"}, 3, 3};
+inline constexpr ParamList kStateVecCswap{kCls, "cswap", {"c", "t1", "t2"}, 3, 3};
+inline constexpr ParamList kStateVecCp{kCls, "cp", {"control", "target", "theta"}, 3, 3};
 inline constexpr ParamList kStateVecCheckQubit{kCls, "check_qubit", {"q"}, 1, 1};
 
 PyObject* statevec_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
@@ -66,6 +86,47 @@ PyMethodDef kMethods[] = {
      METH_NOARGS, "statevector($self)\n--\n\n"},
     {"length", reinterpret_cast<PyCFunction>(&method_noargs<&length, Borrow::kShared>),
      METH_NOARGS, "length($self)\n--\n\n"},
+    method_def<method<&Register::x, kStateVecX, Borrow::kExclusive>>(
+        "x", "x($self, q)\n--\n\n"),
+    method_def<method<&Register::y, kStateVecY, Borrow::kExclusive>>(
+        "y", "y($self, q)\n--\n\n"),
+    method_def<method<&Register::z, kStateVecZ, Borrow::kExclusive>>(
+        "z", "z($self, q)\n--\n\n"),
+    method_def<method<&Register::h, kStateVecH, Borrow::kExclusive>>(
+        "h", "h($self, q)\n--\n\n"),
+    method_def<method<&Register::s, kStateVecS, Borrow::kExclusive>>(
+        "s", "s($self, q)\n--\n\n"),
+    method_def<method<&Register::sdg, kStateVecSdg, Borrow::kExclusive>>(
+        "sdg", "sdg($self, q)\n--\n\n"),
+    method_def<method<&Register::t, kStateVecT, Borrow::kExclusive>>(
+        "t", "t($self, q)\n--\n\n"),
+    method_def<method<&Register::tdg, kStateVecTdg, Borrow::kExclusive>>(
+        "tdg", "tdg($self, q)\n--\n\n"),
+    method_def<method<&Register::sx, kStateVecSx, Borrow::kExclusive>>(
+        "sx", "sx($self, q)\n--\n\n"),
+    method_def<method<&Register::sxdg, kStateVecSxdg, Borrow::kExclusive>>(
+        "sxdg", "sxdg($self, q)\n--\n\n"
+        "√X dagger (SXdg) on qubit q. Matrix = (1/2)[[1-i, 1+i],[1+i,1-i]]."),
+    method_def<method<&Register::rx, kStateVecRx, Borrow::kExclusive>>(
+        "rx", "rx($self, q, theta)\n--\n\nRX(θ) on qubit q: exp(-i θ X / 2)."),
+    method_def<method<&Register::ry, kStateVecRy, Borrow::kExclusive>>(
+        "ry", "ry($self, q, theta)\n--\n\n"),
+    method_def<method<&Register::rz, kStateVecRz, Borrow::kExclusive>>(
+        "rz", "rz($self, q, theta)\n--\n\n"),
+    method_def<method<&Register::cx, kStateVecCx, Borrow::kExclusive>>(
+        "cx", "cx($self, control, target)\n--\n\n"),
+    method_def<method<&Register::swap, kStateVecSwap, Borrow::kExclusive>>(
+        "swap", "swap($self, q1, q2)\n--\n\n"),
+    method_def<method<&Register::cy, kStateVecCy, Borrow::kExclusive>>(
+        "cy", "cy($self, control, target)\n--\n\n"),
+    method_def<method<&Register::cz, kStateVecCz, Borrow::kExclusive>>(
+        "cz", "cz($self, control, target)\n--\n\n"),
+    method_def<method<&Register::ccx, kStateVecCcx, Borrow::kExclusive>>(
+        "ccx", "ccx($self, c1, c2, t)\n--\n\n"),
+    method_def<method<&Register::cswap, kStateVecCswap, Borrow::kExclusive>>(
+        "cswap", "cswap($self, c, t1, t2)\n--\n\n"),
+    method_def<method<&Register::cp, kStateVecCp, Borrow::kExclusive>>(
+        "cp", "cp($self, control, target, theta)\n--\n\n"),
     method_def<method<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>>(
         "check_qubit", "check_qubit($self, q)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},

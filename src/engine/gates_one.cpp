@@ -1,0 +1,183 @@
+// The thirteen one-qubit gates. A gate on qubit q maps each pair (a, b) = (v[i], v[i + 2^q]),
+// bit q of i clear, to (a', b'). h x y sx sxdg rx ry compute every pair into a fresh vector that
+// then replaces the register's; z s sdg t tdg rz rewrite the vector where it lies.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/register.h"
+#include "engine/walk.h"
+
+namespace amplion::engine {
+namespace {
+
+using walk::bit;
+
+// 1.0 / sqrt(2.0) rounded once (0x3FE6A09E667F3BCC): one ulp below the double nearest 1/sqrt(2).
+// It is the H factor and the sine of pi/4 in t and tdg.
+inline constexpr double kInvSqrt2 = 0x1.6a09e667f3bccp-1;
+// cos(pi/4) as the math library returns it (0x3FE6A09E667F3BCD), the other neighbour.
+inline constexpr double kCosQuarterPi = 0x1.6a09e667f3bcdp-1;
+inline constexpr double kHalf = 0.5;
+inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+
+struct Pair {
+  Complex64 a;
+  Complex64 b;
+};
+
+// Exact negation: flips the sign bit, of zeros and NaNs too.
+inline double flip_sign(double x) {
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ kSignBit);
+}
+
+// c = cos(theta * 0.5), s = sin(theta * 0.5) from one joint evaluation; NaN for non-finite theta.
+struct HalfAngle {
+  double c;
+  double s;
+};
+inline HalfAngle half_angle(double theta) {
+  HalfAngle r{};
+  ::sincos(theta * kHalf, &r.s, &r.c);
+  return r;
+}
+
+// Allocates before anything is read, so a refused allocation leaves the register as it was.
+// Every element of the new vector is written by exactly one pair.
+template <class Gate>
+Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t q, Gate gate) {
+  auto next = walk::fresh_vector(n_qubits);
+  if (!next.ok()) return next.error();
+  const Complex64* in = state.data();
+  Complex64* out = next.value().data();
+  walk::for_each_pair(state.size(), bit(q), [in, out, &gate](std::uint64_t i, std::uint64_t j) {
+    const Pair p = gate(in[i], in[j]);
+    out[i] = p.a;
+    out[j] = p.b;
+  });
+  state = std::move(next.value());  // frees the old vector
+  return {};
+}
+
+// Rewrites b for every pair; amplitudes with bit q clear are not touched.
+template <class Gate>
+void update_upper(Block<Complex64>& state, std::uint64_t q, Gate gate) {
+  Complex64* v = state.data();
+  walk::for_each_selected(state.size(), bit(q), bit(q), [v, &gate](std::uint64_t i) {
+    v[i] = gate(v[i]);
+  });
+}
+
+}  // namespace
+
+Status Register::h(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  return copy_pairs(state_, n_qubits_, q, [](Complex64 a, Complex64 b) {
+    return Pair{{(a.re + b.re) * kInvSqrt2, (a.im + b.im) * kInvSqrt2},
+                {(a.re - b.re) * kInvSqrt2, (a.im - b.im) * kInvSqrt2}};
+  });
+}
+
+Status Register::x(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  return copy_pairs(state_, n_qubits_, q, [](Complex64 a, Complex64 b) { return Pair{b, a}; });
+}
+
+// a' = (-0 - 1i)·b and b' = (0 + 1i)·a as full products: the zero's sign matters.
+Status Register::y(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  return copy_pairs(state_, n_qubits_, q, [](Complex64 a, Complex64 b) {
+    return Pair{{b.re * -0.0 + b.im, b.im * -0.0 - b.re}, {a.re * 0.0 - a.im, a.re + a.im * 0.0}};
+  });
+}
+
+Status Register::z(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  update_upper(state_, q, [](Complex64 b) { return Complex64{flip_sign(b.re), flip_sign(b.im)}; });
+  return {};
+}
+
+Status Register::s(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  update_upper(state_, q, [](Complex64 b) { return Complex64{b.re * 0.0 - b.im, b.re + b.im * 0.0}; });
+  return {};
+}
+
+Status Register::sdg(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  update_upper(state_, q, [](Complex64 b) { return Complex64{b.re * 0.0 + b.im, b.im * 0.0 - b.re}; });
+  return {};
+}
+
+Status Register::t(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  update_upper(state_, q, [](Complex64 b) {
+    return Complex64{b.re * kCosQuarterPi - b.im * kInvSqrt2,
+                     b.re * kInvSqrt2 + b.im * kCosQuarterPi};
+  });
+  return {};
+}
+
+Status Register::tdg(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  update_upper(state_, q, [](Complex64 b) {
+    return Complex64{b.re * kCosQuarterPi + b.im * kInvSqrt2,
+                     b.im * kCosQuarterPi - b.re * kInvSqrt2};
+  });
+  return {};
+}
+
+// Each half is formed first; the two terms from one input amplitude are summed before the terms
+// from the two amplitudes are added.
+Status Register::sx(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  return copy_pairs(state_, n_qubits_, q, [](Complex64 a, Complex64 b) {
+    const double ar = a.re * kHalf, ai = a.im * kHalf, br = b.re * kHalf, bi = b.im * kHalf;
+    return Pair{{(ar - ai) + (br + bi), (ai + ar) + (bi - br)},
+                {(ar + ai) + (br - bi), (ai - ar) + (br + bi)}};
+  });
+}
+
+Status Register::sxdg(std::uint64_t q) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  return copy_pairs(state_, n_qubits_, q, [](Complex64 a, Complex64 b) {
+    const double ar = a.re * kHalf, ai = a.im * kHalf, br = b.re * kHalf, bi = b.im * kHalf;
+    return Pair{{(ar + ai) + (br - bi), (ai - ar) + (br + bi)},
+                {(ar - ai) + (br + bi), (ai + ar) + (bi - br)}};
+  });
+}
+
+// The off-diagonal term is the full product of (0, -s) with the other amplitude.
+Status Register::rx(std::uint64_t q, double theta) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  const HalfAngle r = half_angle(theta);
+  return copy_pairs(state_, n_qubits_, q, [c = r.c, s = r.s](Complex64 a, Complex64 b) {
+    return Pair{{(b.re * 0.0 + s * b.im) + c * a.re, (b.im * 0.0 - s * b.re) + c * a.im},
+                {c * b.re + (a.re * 0.0 + s * a.im), c * b.im + (a.im * 0.0 - s * a.re)}};
+  });
+}
+
+Status Register::ry(std::uint64_t q, double theta) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  const HalfAngle r = half_angle(theta);
+  return copy_pairs(state_, n_qubits_, q, [c = r.c, s = r.s](Complex64 a, Complex64 b) {
+    return Pair{{c * a.re - s * b.re, c * a.im - s * b.im},
+                {c * b.re + s * a.re, c * b.im + s * a.im}};
+  });
+}
+
+// Multiplies a by (c, l) with l = -s and b by (c, l) with l = s: every amplitude changes.
+Status Register::rz(std::uint64_t q, double theta) {
+  if (Status st = check_qubit(q); !st.ok()) return st;
+  const HalfAngle r = half_angle(theta);
+  const double c = r.c, lb = r.s, la = flip_sign(r.s);
+  Complex64* v = state_.data();
+  walk::for_each_pair(length(), bit(q), [v, c, la, lb](std::uint64_t i, std::uint64_t j) {
+    const Complex64 a = v[i], b = v[j];
+    v[i] = Complex64{c * a.re - la * a.im, la * a.re + c * a.im};
+    v[j] = Complex64{c * b.re - lb * b.im, lb * b.re + c * b.im};
+  });
+  return {};
+}
+
+}  // namespace amplion::engine

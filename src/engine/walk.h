@@ -1,0 +1,101 @@
+// Index walks of the gate loops and the second vector of the copying gates. Qubit q is bit q of
+// the basis index; every caller has checked its qubits against n_qubits (at most 30) first, so no
+// shift here ever reaches 64.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "engine/errors.h"
+#include "engine/memory.h"
+#include "math_core/kernels.h"
+
+namespace amplion::engine::walk {
+
+using math_core::Complex64;
+
+inline constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << q; }
+
+// A fresh, uninitialised vector of 2^n_qubits amplitudes, allocated like the register's own.
+inline Result<Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
+  return Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
+}
+
+// Calls f(i, i + m) for every i < length with the bit of m clear (m a power of two below length):
+// blocks of 2m indices, the first half of each paired with the second.
+template <class F>
+inline void for_each_pair(std::uint64_t length, std::uint64_t m, F&& f) {
+  if (m == 1) {
+    for (std::uint64_t i = 0; i < length; i += 2) f(i, i + 1);
+    return;
+  }
+  for (std::uint64_t base = 0; base < length; base += 2 * m) {
+    for (std::uint64_t i = base; i < base + m; ++i) f(i, i + m);
+  }
+}
+
+namespace detail {
+
+// Walks [start, start + span) in blocks of 2b for each fixed bit b (largest first), descending
+// into the half of each block whose bit is clear; the innermost runs are contiguous.
+template <std::size_t K, class F>
+inline void runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* bits,
+                 std::uint64_t value, F& f) {
+  if constexpr (K == 0) {
+    for (std::uint64_t i = start; i < start + span; ++i) f(i | value);
+  } else {
+    const std::uint64_t b = bits[0];
+    for (std::uint64_t s = start; s < start + span; s += 2 * b) {
+      runs<K - 1>(s, b, bits + 1, value, f);
+    }
+  }
+}
+
+template <std::size_t K, class F>
+inline void select(std::uint64_t length, std::uint64_t fixed, std::uint64_t value, F& f) {
+  std::array<std::uint64_t, K> bits{};
+  for (std::size_t k = 0; k < K; ++k) {
+    bits[k] = std::bit_floor(fixed);
+    fixed ^= bits[k];
+  }
+  runs<K>(0, length, bits.data(), value, f);
+}
+
+}  // namespace detail
+
+// Calls f(i) for every i < length whose bits under `fixed` (one to three distinct qubit bits,
+// all below length) equal `value`, without visiting any other index. The gate's qubits must be
+// distinct: coinciding qubits go through for_each_tested.
+template <class F>
+inline void for_each_selected(std::uint64_t length, std::uint64_t fixed, std::uint64_t value,
+                              F&& f) {
+  switch (std::popcount(fixed)) {
+    case 1:
+      detail::select<1>(length, fixed, value, f);
+      return;
+    case 2:
+      detail::select<2>(length, fixed, value, f);
+      return;
+    case 3:
+      detail::select<3>(length, fixed, value, f);
+      return;
+    default:
+      fault("index walk over an unsupported number of qubits");
+  }
+}
+
+// The plain walk: tests every index i < length and calls f(i) when all bits of `set` are set and
+// all bits of `clear` are clear. Right for any masks, coinciding qubits included (a bit that must
+// be both set and clear selects nothing).
+template <class F>
+inline void for_each_tested(std::uint64_t length, std::uint64_t set, std::uint64_t clear, F&& f) {
+  for (std::uint64_t i = 0; i < length; ++i) {
+    if ((i & set) == set && (i & clear) == 0) f(i);
+  }
+}
+
+}  // namespace amplion::engine::walk
