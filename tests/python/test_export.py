@@ -169,9 +169,15 @@ def test_unimportable_numpy_panics_and_a_later_call_succeeds():
         # No borrow lingers: an exclusive borrow is granted, reads work.
         sv.x(0)
         assert sv.amplitude(1) == (1.0, 0.0)
+        qc = amplion.QuantumCircuit(1)
+        qc.x(0)
+        msg = panic_of(qc.statevector)
+        assert msg.startswith(PREFIX + ": ModuleNotFoundError"), msg
+        qc.x(0)  # the circuit is not left borrowed either
         # Nothing was cached: once NumPy can be imported the export works.
         del sys.modules["numpy"]
         assert first_bits(sv) == [0, 0, 0x3FF0000000000000, 0]
+        assert qc.statevector().view("u8").tolist() == [0x3FF0000000000000, 0, 0, 0]
         """
     )
 
