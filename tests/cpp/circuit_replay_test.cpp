@@ -172,7 +172,7 @@ TEST(CircuitReplay, RandomCircuitsMatchDirectCallsBitForBit) {
   std::mt19937_64 gen(20261208);
   std::vector<int> used(kGateKindCount, 0);
   for (int round = 0; round < 60; ++round) {
-    const std::uint64_t n = 1 + round % 5;
+    const std::uint64_t n = 1 + static_cast<std::uint64_t>(round % 5);
     SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(n) + " qubits");
     Circuit circuit(n);
     Register direct = make_register(n);
