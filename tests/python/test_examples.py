@@ -1,0 +1,106 @@
+"""The examples run, check themselves, and fail when the simulator gets the physics wrong."""
+import os
+import re
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+from conftest import module_dir
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+RUNNABLE = ["bell.py", "ghz.py", "qft.py", "grover.py", "reproducible.py", "demo.py"]
+
+
+def run_example(args, prelude=None, timeout=120):
+    env = dict(os.environ, PYTHONPATH=module_dir())
+    if prelude is None:
+        command = [sys.executable, *args]
+    else:
+        command = [sys.executable, "-c", prelude, *args]
+    return subprocess.run(command, cwd=EXAMPLES, env=env, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def test_every_example_is_run_here():
+    assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(RUNNABLE + ["common.py"])
+
+
+@pytest.mark.parametrize("name", RUNNABLE)
+def test_example_passes_its_own_checks(name):
+    result = run_example([name])
+    assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
+    assert result.stderr == ""
+    assert result.stdout.strip()
+
+
+def test_demo_tour_prints_each_part_and_sorted_count_tables():
+    out = run_example(["demo.py"]).stdout
+    headers = re.findall(r"^== (.*)$", out, re.M)
+    assert headers == ["A first look", "Bell pair", "GHZ state on 5 qubits",
+                       "Quantum Fourier transform on 10 qubits", "Grover search on 8 qubits",
+                       "A circuit recorded once, run with three seeds"]
+    assert out.count("(checked, ") == 5
+    # Each table: a header line, then one row per outcome in ascending order, with a bar whose
+    # length follows the count (the largest count gets the full width).
+    tables = re.findall(r"^ +outcome +count +share\n((?: +[01]+ +\d+ +[\d.]+% +#*\n)+)", out, re.M)
+    assert len(tables) >= 7
+    for table in tables:
+        rows = [line.split() for line in table.splitlines()]
+        outcomes = [row[0] for row in rows]
+        counts = [int(row[1]) for row in rows]
+        bars = [len(row[3]) if len(row) > 3 else 0 for row in rows]
+        assert outcomes == sorted(outcomes)
+        assert len({len(o) for o in outcomes}) == 1
+        assert max(bars) in (30, 40)
+        assert bars[counts.index(max(counts))] == max(bars)
+        assert all(b == round(max(bars) * c / max(counts)) for b, c in zip(bars, counts))
+
+
+# Runs an example against a wrapper that breaks one method of one class; the example's own
+# checks must notice.
+SABOTAGE = textwrap.dedent("""
+    import runpy, sys, types
+    import amplion as real
+    cls_name, method, change, script = sys.argv[1:5]
+
+    class Wrapped:
+        def __init__(self, *args, **kwargs):
+            self._inner = getattr(real, cls_name)(*args, **kwargs)
+        def __getattr__(self, name):
+            return getattr(self._inner, name)
+
+    changes = {
+        "skip": lambda self, *args, **kwargs: None,
+        "negate_angle": lambda self, *args: getattr(self._inner, method)(*args[:-1], -args[-1]),
+        "drop_seed": lambda self, shots, seed=None: getattr(self._inner, method)(shots),
+    }
+    setattr(Wrapped, method, changes[change])
+    fake = types.ModuleType("amplion")
+    fake.StateVecPy, fake.QuantumCircuit = real.StateVecPy, real.QuantumCircuit
+    setattr(fake, cls_name, Wrapped)
+    sys.modules["amplion"] = fake
+    sys.argv = [script]
+    runpy.run_path(script, run_name="__main__")
+""")
+
+SABOTAGED = [
+    ("bell.py", "StateVecPy", "cx", "skip", "the Bell pair should be (|00> + |11>) / sqrt(2)"),
+    ("ghz.py", "StateVecPy", "cx", "skip", "only |0...0> and |1...1> should carry amplitude"),
+    ("qft.py", "QuantumCircuit", "cp", "negate_angle",
+     "the QFT should match NumPy's FFT within rounding"),
+    ("grover.py", "StateVecPy", "cz", "skip",
+     "the marked item's probability should match theory"),
+    ("reproducible.py", "QuantumCircuit", "run", "drop_seed",
+     "the same seed gives the same counts"),
+]
+
+
+@pytest.mark.parametrize("script,cls,method,change,message", SABOTAGED,
+                         ids=[s[0] for s in SABOTAGED])
+def test_example_detects_a_broken_gate(script, cls, method, change, message):
+    result = run_example([cls, method, change, script], prelude=SABOTAGE)
+    assert result.returncode != 0, result.stdout
+    assert result.stderr.strip().splitlines()[-1] == "AssertionError: " + message
