@@ -90,6 +90,19 @@ def test_installed_wheel_imports_from_the_venv(venv, tmp_path):
     assert "/env/lib/" in out
 
 
+def test_readme_install_command_works(tmp_path):
+    # pip install . from the source tree, as the README says, reusing the wheel's CMake folder.
+    run([sys.executable, "-m", "venv", "--system-site-packages", tmp_path / "env"], cwd=tmp_path)
+    python = tmp_path / "env" / "bin" / "python"
+    run([python, "-m", "pip", "install", ROOT, "--no-build-isolation", "--no-deps",
+         "--no-cache-dir", "--no-index"], cwd=tmp_path, timeout=600,
+        CMAKE_BUILD_PARALLEL_LEVEL="2")
+    assert run([python, "-c", INSTALLED], cwd=tmp_path).strip().startswith(str(tmp_path))
+    stubs = glob.glob(str(tmp_path / "env" / "lib" / "python3*" / "site-packages" /
+                          "amplion-stubs" / "__init__.pyi"))
+    assert len(stubs) == 1
+
+
 # Without NumPy the module still imports and simulates; only the array export fails, with the
 # fault that names the missing array API.
 WITHOUT_NUMPY = textwrap.dedent("""
