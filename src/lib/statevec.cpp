@@ -27,6 +27,11 @@ using engine::Register;
 constexpr char kCls[] = "StateVecPy";
 
 inline constexpr ParamList kStateVecNew{kCls, "__new__", {"n_qubits", "seed"}, 2, 1};
+inline constexpr ParamList kStateVecHCpp{kCls, "h_cpp", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecXCpp{kCls, "x_cpp", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecCxCpp{kCls, "cx_cpp", {"c", "t"}, 2, 2};
+inline constexpr ParamList kStateVecCcxCpp{kCls, "ccx_cpp", {"c1", "c2", "t"}, 3, 3};
+inline constexpr ParamList kStateVecCswapCpp{kCls, "cswap_cpp", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kStateVecAmplitude{kCls, "amplitude", {"i"}, 1, 1};
 inline constexpr ParamList kStateVecX{kCls, "x", {"q"}, 1, 1};
 inline constexpr ParamList kStateVecY{kCls, "y", {"q"}, 1, 1};
@@ -81,6 +86,16 @@ PyObject* get_n_qubits(PyObject* self, void*) noexcept {
 }
 
 PyMethodDef kMethods[] = {
+    method_def<method<&Register::h_cpp, kStateVecHCpp, Borrow::kExclusive>>(
+        "h_cpp", "h_cpp($self, q)\n--\n\n"),
+    method_def<method<&Register::x_cpp, kStateVecXCpp, Borrow::kExclusive>>(
+        "x_cpp", "x_cpp($self, q)\n--\n\n"),
+    method_def<method<&Register::cx_cpp, kStateVecCxCpp, Borrow::kExclusive>>(
+        "cx_cpp", "cx_cpp($self, c, t)\n--\n\n"),
+    method_def<method<&Register::ccx_cpp, kStateVecCcxCpp, Borrow::kExclusive>>(
+        "ccx_cpp", "ccx_cpp($self, c1, c2, t)\n--\n\n"),
+    method_def<method<&Register::cswap_cpp, kStateVecCswapCpp, Borrow::kExclusive>>(
+        "cswap_cpp", "cswap_cpp($self, c, t1, t2)\n--\n\n"),
     method_def<method<&amplitude, kStateVecAmplitude, Borrow::kShared>>(
         "amplitude", "amplitude($self, i)\n--\n\n"),
     {"length", reinterpret_cast<PyCFunction>(&method_noargs<&length, Borrow::kShared>),
