@@ -112,7 +112,7 @@ TEST_P(WeightedBuild, PartialSumsAndTotal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SpanAndBlock, WeightedBuild, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "InPlace" : "FromSpan"; });
+                         [](const auto& p) { return p.param ? "InPlace" : "FromSpan"; });
 
 // The scale is the total itself unless scale * (1 - 2^-52) would round back up to the total,
 // which happens only below 2^-1022 (subnormal totals step down once).
