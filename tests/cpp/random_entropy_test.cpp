@@ -333,9 +333,10 @@ TEST_F(EntropySeam, FallbackOpeningFailures) {
 }
 
 TEST_F(EntropySeam, ConcurrentFirstUsesOpenTheDescriptorOnce) {
-  fake().probe.push_back({-1, ENOSYS});
-  fake().open_delay = std::chrono::microseconds{2000};
   std::array<EntropyCode, 8> codes{};
+  // Threads that arrive before the verdict is stored each probe; every probe says ENOSYS.
+  for (std::size_t t = 0; t < codes.size(); ++t) fake().probe.push_back({-1, ENOSYS});
+  fake().open_delay = std::chrono::microseconds{2000};
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < codes.size(); ++t) {
     threads.emplace_back([&codes, t] {
