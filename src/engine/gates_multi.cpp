@@ -70,8 +70,8 @@ Status Register::cy(std::uint64_t control, std::uint64_t target) {
   const auto pair = [in, out, tb](std::uint64_t i) {
     const std::uint64_t j = i | tb;
     const Complex64 a = in[i], b = in[j];
-    out[j] = Complex64{0.0 * a.re - a.im, a.re + 0.0 * a.im};
-    out[i] = Complex64{-0.0 * b.re + b.im, -0.0 * b.im - b.re};
+    walk::put(out[j], 0.0 * a.re - a.im, a.re + 0.0 * a.im);
+    walk::put(out[i], -0.0 * b.re + b.im, -0.0 * b.im - b.re);
   };
   if (control != target) {
     // One visit per group of four: both bits clear, then target, then the control pair.
@@ -93,7 +93,7 @@ Status Register::cz(std::uint64_t control, std::uint64_t target) {
   if (Status st = control_target_check(n_qubits_, control, target); !st.ok()) return st;
   Complex64* v = state_.data();
   for_each_index(length(), control != target, bit(control) | bit(target), 0,
-                 [v](std::uint64_t i) { v[i] = Complex64{flip_sign(v[i].re), flip_sign(v[i].im)}; });
+                 [v](std::uint64_t i) { walk::put(v[i], flip_sign(v[i].re), flip_sign(v[i].im)); });
   return {};
 }
 
@@ -106,7 +106,7 @@ Status Register::cp(std::uint64_t control, std::uint64_t target, double theta) {
   for_each_index(length(), control != target, bit(control) | bit(target), 0,
                  [v, c, s](std::uint64_t i) {
                    const Complex64 a = v[i];
-                   v[i] = Complex64{c * a.re - s * a.im, s * a.re + c * a.im};
+                   walk::put(v[i], c * a.re - s * a.im, s * a.re + c * a.im);
                  });
   return {};
 }

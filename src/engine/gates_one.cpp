@@ -52,8 +52,8 @@ Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t
   Complex64* out = next.value().data();
   walk::for_each_pair(state.size(), bit(q), [in, out, &gate](std::uint64_t i, std::uint64_t j) {
     const Pair p = gate(in[i], in[j]);
-    out[i] = p.a;
-    out[j] = p.b;
+    walk::put(out[i], p.a.re, p.a.im);
+    walk::put(out[j], p.b.re, p.b.im);
   });
   state = std::move(next.value());  // frees the old vector
   return {};
@@ -64,7 +64,8 @@ template <class Gate>
 void update_upper(Block<Complex64>& state, std::uint64_t q, Gate gate) {
   Complex64* v = state.data();
   walk::for_each_selected(state.size(), bit(q), bit(q), [v, &gate](std::uint64_t i) {
-    v[i] = gate(v[i]);
+    const Complex64 b = gate(v[i]);
+    walk::put(v[i], b.re, b.im);
   });
 }
 
@@ -174,8 +175,8 @@ Status Register::rz(std::uint64_t q, double theta) {
   Complex64* v = state_.data();
   walk::for_each_pair(length(), bit(q), [v, c, la, lb](std::uint64_t i, std::uint64_t j) {
     const Complex64 a = v[i], b = v[j];
-    v[i] = Complex64{c * a.re - la * a.im, la * a.re + c * a.im};
-    v[j] = Complex64{c * b.re - lb * b.im, lb * b.re + c * b.im};
+    walk::put(v[i], c * a.re - la * a.im, la * a.re + c * a.im);
+    walk::put(v[j], c * b.re - lb * b.im, lb * b.re + c * b.im);
   });
   return {};
 }

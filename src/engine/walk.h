@@ -25,6 +25,14 @@ inline Result<Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
   return Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
 }
 
+// Stores the two parts one by one. Assigning a whole Complex64 built from two separately
+// computed doubles makes the compiler assemble it on the stack and reload it as one 16-byte
+// value, which stalls store forwarding on every element.
+inline void put(Complex64& dst, double re, double im) {
+  dst.re = re;
+  dst.im = im;
+}
+
 // Calls f(i, i + m) for every i < length with the bit of m clear (m a power of two below length):
 // blocks of 2m indices, the first half of each paired with the second.
 template <class F>
