@@ -554,12 +554,14 @@ TEST(GateIndexChecks, OutOfRangeIndicesLeaveTheVectorUnchanged) {
 #endif
 #endif
 
+#ifdef AMPLION_LIMIT_ADDRESS_SPACE
 std::uint64_t mapped_bytes() {
   std::ifstream statm("/proc/self/statm");
   std::uint64_t pages = 0;
   statm >> pages;
   return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
 #ifndef AMPLION_LIMIT_ADDRESS_SPACE
