@@ -42,6 +42,7 @@ inline void for_each_pair(std::uint64_t length, std::uint64_t m, F&& f) {
     return;
   }
   for (std::uint64_t base = 0; base < length; base += 2 * m) {
+#pragma GCC unroll 4
     for (std::uint64_t i = base; i < base + m; ++i) f(i, i + m);
   }
 }
@@ -54,9 +55,16 @@ template <std::size_t K, class F>
 inline void runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* bits,
                  std::uint64_t value, F& f) {
   if constexpr (K == 0) {
+#pragma GCC unroll 4
     for (std::uint64_t i = start; i < start + span; ++i) f(i | value);
   } else {
     const std::uint64_t b = bits[0];
+    if constexpr (K == 1) {
+      if (b == 1) {  // runs of one element: step over the skipped ones directly
+        for (std::uint64_t i = start; i < start + span; i += 2) f(i | value);
+        return;
+      }
+    }
     for (std::uint64_t s = start; s < start + span; s += 2 * b) {
       runs<K - 1>(s, b, bits + 1, value, f);
     }
