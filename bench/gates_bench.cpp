@@ -162,10 +162,14 @@ bool register_all() {
     };
     std::string size = "/";
     size += std::to_string(n);
-    tune(benchmark::RegisterBenchmark(("reference_in_place" + size).c_str(),
-                                      [n](benchmark::State& s) { reference_in_place(s, n); }));
-    tune(benchmark::RegisterBenchmark(("reference_copy" + size).c_str(),
-                                      [n](benchmark::State& s) { reference_copy(s, n); }));
+    const auto references = [&](const char* when) {
+      tune(benchmark::RegisterBenchmark(("reference_in_place" + size + when).c_str(),
+                                        [n](benchmark::State& s) { reference_in_place(s, n); }));
+      tune(benchmark::RegisterBenchmark(("reference_copy" + size + when).c_str(),
+                                        [n](benchmark::State& s) { reference_copy(s, n); }));
+    };
+    // The references open and close each size, so a machine that got busier in between shows.
+    references("/before");
     for (const NamedGate& g : gates()) {
       for (const bool high : {false, true}) {
         const std::string name = std::string(g.name) + size + (high ? "/high" : "/low");
@@ -173,6 +177,7 @@ bool register_all() {
             name.c_str(), [n, high, &g](benchmark::State& s) { gate_bench(s, n, high, g.gate); }));
       }
     }
+    references("/after");
   }
   return true;
 }
