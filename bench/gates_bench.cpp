@@ -87,7 +87,8 @@ void reference_copy(benchmark::State& state, std::uint64_t n_qubits) {
     }
     const Complex64* in = current.data();
     Complex64* out = next.value().data();
-    for (std::uint64_t i = 0; i < length; i += 2) hadamard_pair(in[i], in[i + 1], out[i], out[i + 1]);
+    for (std::uint64_t i = 0; i < length; i += 2)
+      hadamard_pair(in[i], in[i + 1], out[i], out[i + 1]);
     current = std::move(next.value());
     benchmark::ClobberMemory();
   }

@@ -15,12 +15,7 @@ namespace amplion::engine {
 namespace {
 
 using walk::bit;
-
-inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-
-inline double flip_sign(double x) {
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ kSignBit);
-}
+using walk::flip_sign;
 
 // Calls f(i) for every index with all bits of `set` set and all bits of `clear` clear.
 template <class F>
@@ -37,9 +32,8 @@ void for_each_index(std::uint64_t length, bool distinct, std::uint64_t set, std:
 // they stand, no arithmetic.
 void exchange(Complex64* v, std::uint64_t length, bool distinct, std::uint64_t set,
               std::uint64_t clear, std::uint64_t flip) {
-  for_each_index(length, distinct, set, clear, [v, flip](std::uint64_t i) {
-    std::swap(v[i], v[i ^ flip]);
-  });
+  for_each_index(length, distinct, set, clear,
+                 [v, flip](std::uint64_t i) { std::swap(v[i], v[i ^ flip]); });
 }
 
 Status control_target_check(std::uint64_t n_qubits, std::uint64_t control, std::uint64_t target) {

@@ -12,6 +12,7 @@ namespace amplion::engine {
 namespace {
 
 using walk::bit;
+using walk::flip_sign;
 
 // 1.0 / sqrt(2.0) rounded once (0x3FE6A09E667F3BCC): one ulp below the double nearest 1/sqrt(2).
 // It is the H factor and the sine of pi/4 in t and tdg.
@@ -19,17 +20,11 @@ inline constexpr double kInvSqrt2 = 0x1.6a09e667f3bccp-1;
 // cos(pi/4) as the math library returns it (0x3FE6A09E667F3BCD), the other neighbour.
 inline constexpr double kCosQuarterPi = 0x1.6a09e667f3bcdp-1;
 inline constexpr double kHalf = 0.5;
-inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
 
 struct Pair {
   Complex64 a;
   Complex64 b;
 };
-
-// Exact negation: flips the sign bit, of zeros and NaNs too.
-inline double flip_sign(double x) {
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ kSignBit);
-}
 
 // c = cos(theta * 0.5), s = sin(theta * 0.5) from one joint evaluation; NaN for non-finite theta.
 struct HalfAngle {
@@ -100,13 +95,17 @@ Status Register::z(std::uint64_t q) {
 
 Status Register::s(std::uint64_t q) {
   if (Status st = check_qubit(q); !st.ok()) return st;
-  update_upper(state_, q, [](Complex64 b) { return Complex64{b.re * 0.0 - b.im, b.re + b.im * 0.0}; });
+  update_upper(state_, q, [](Complex64 b) {
+    return Complex64{b.re * 0.0 - b.im, b.re + b.im * 0.0};
+  });
   return {};
 }
 
 Status Register::sdg(std::uint64_t q) {
   if (Status st = check_qubit(q); !st.ok()) return st;
-  update_upper(state_, q, [](Complex64 b) { return Complex64{b.re * 0.0 + b.im, b.im * 0.0 - b.re}; });
+  update_upper(state_, q, [](Complex64 b) {
+    return Complex64{b.re * 0.0 + b.im, b.im * 0.0 - b.re};
+  });
   return {};
 }
 

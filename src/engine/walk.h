@@ -25,6 +25,11 @@ inline Result<Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
   return Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
 }
 
+// Exact negation: flips the sign bit, of zeros and NaNs too; no multiplication by -1.
+inline double flip_sign(double x) {
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ (std::uint64_t{1} << 63));
+}
+
 // Stores the two parts one by one. Assigning a whole Complex64 built from two separately
 // computed doubles makes the compiler assemble it on the stack and reload it as one 16-byte
 // value, which stalls store forwarding on every element.

@@ -28,7 +28,7 @@ constexpr std::uint64_t kOne = 0x3FF0000000000000;
 constexpr std::uint64_t kNegOne = 0xBFF0000000000000;
 constexpr std::uint64_t kHalfWord = 0x3FE0000000000000;
 constexpr std::uint64_t kNegHalf = 0xBFE0000000000000;
-constexpr std::uint64_t kInvSqrt2 = 0x3FE6A09E667F3BCC;     // 0.7071067811865475
+constexpr std::uint64_t kInvSqrt2 = 0x3FE6A09E667F3BCC;  // 0.7071067811865475
 constexpr std::uint64_t kNegInvSqrt2 = 0xBFE6A09E667F3BCC;
 constexpr std::uint64_t kCosQuarter = 0x3FE6A09E667F3BCD;   // 0.7071067811865476
 constexpr std::uint64_t kTwoHSquared = 0x3FEFFFFFFFFFFFFE;  // 0.9999999999999998
@@ -138,7 +138,8 @@ TEST(GateEdgeValues, HandDerivedAmplitudesBitForBit) {
       {"cp pi on |11>", 2,
        [](Register& r) { expect_ok(r.x(0)); expect_ok(r.x(1)); expect_ok(r.cp(0, 1, kPi)); },
        {{3, kNegOne, kSinPi}}},
-      {"cp pi/2 same qubit", 1, [](Register& r) { expect_ok(r.x(0)); expect_ok(r.cp(0, 0, kPi / 2)); },
+      {"cp pi/2 same qubit", 1,
+       [](Register& r) { expect_ok(r.x(0)); expect_ok(r.cp(0, 0, kPi / 2)); },
        {{0, kZero, kZero}, {1, kCosHalfPi, kOne}}},
       {"cz same qubit", 1, [](Register& r) { expect_ok(r.h(0)); expect_ok(r.cz(0, 0)); },
        {{0, kInvSqrt2, kZero}, {1, kNegInvSqrt2, kNegZero}}},
