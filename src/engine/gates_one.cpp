@@ -167,15 +167,19 @@ Status Register::ry(std::uint64_t q, double theta) {
 }
 
 // Multiplies a by (c, l) with l = -s and b by (c, l) with l = s: every amplitude changes.
+// The product (c * re - l * im, l * re + c * im) is evaluated as (c * re + (-l) * im,
+// c * im + l * re), which rounds identically: (-l) * im is -(l * im) exactly, x - y is x + (-y),
+// and a sum does not depend on the order of its terms. In this form each amplitude costs one
+// vector product with (c, c) and one with its swapped parts, which keeps rz at the memory bound.
 Status Register::rz(std::uint64_t q, double theta) {
   if (Status st = check_qubit(q); !st.ok()) return st;
   const HalfAngle r = half_angle(theta);
-  const double c = r.c, lb = r.s, la = flip_sign(r.s);
+  const double c = r.c, s = r.s, neg_s = flip_sign(r.s);
   Complex64* v = state_.data();
-  walk::for_each_pair(length(), bit(q), [v, c, la, lb](std::uint64_t i, std::uint64_t j) {
+  walk::for_each_pair(length(), bit(q), [v, c, s, neg_s](std::uint64_t i, std::uint64_t j) {
     const Complex64 a = v[i], b = v[j];
-    walk::put(v[i], c * a.re - la * a.im, la * a.re + c * a.im);
-    walk::put(v[j], c * b.re - lb * b.im, lb * b.re + c * b.im);
+    walk::put(v[i], c * a.re + s * a.im, c * a.im + neg_s * a.re);  // l = -s
+    walk::put(v[j], c * b.re + neg_s * b.im, c * b.im + s * b.re);  // l = s
   });
   return {};
 }

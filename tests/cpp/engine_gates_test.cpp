@@ -226,6 +226,44 @@ TEST(GateNonFinite, ZAndCzFlipSignBitsOfNaNAndZero) {
   }
 }
 
+// rz evaluates its product in a rearranged but exactly equivalent form; it must round as the
+// product written out, (c * re - l * im, l * re + c * im), on zeros of both signs, subnormals,
+// the largest double and infinities alike.
+TEST(GateNonFinite, RzRoundsAsTheWrittenProduct) {
+  const double parts[] = {0.0,     -0.0,     1.0,      -3.5,      0x1p-1074,
+                          -0x1p-1060, 0x1.fffffffffffffp+1023, INFINITY, -INFINITY, 0.1};
+  const double angles[] = {0.0, -0.0, kPi, -1.0471975511965976, 1e-300, 1e300, 2.5};
+  for (double theta : angles) {
+    double s = 0.0, c = 0.0;
+    ::sincos(theta * 0.5, &s, &c);
+    for (double re : parts) {
+      for (double im : parts) {
+        SCOPED_TRACE(std::to_string(theta) + " " + std::to_string(re) + " " + std::to_string(im));
+        Register reg = make(1);
+        reg.mutable_amplitudes()[0] = Complex64{re, im};
+        reg.mutable_amplitudes()[1] = Complex64{re, im};
+        expect_ok(reg.rz(0, theta));
+        for (std::uint64_t k = 0; k < 2; ++k) {
+          const double l = k == 0 ? -s : s;
+          const double want_re = c * re - l * im;
+          const double want_im = l * re + c * im;
+          const Complex64 got = reg.amplitudes()[k];
+          if (std::isnan(want_re)) {
+            EXPECT_TRUE(std::isnan(got.re));
+          } else {
+            EXPECT_EQ(word(got.re), word(want_re));
+          }
+          if (std::isnan(want_im)) {
+            EXPECT_TRUE(std::isnan(got.im));
+          } else {
+            EXPECT_EQ(word(got.im), word(want_im));
+          }
+        }
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Each pair of an n-qubit register must change exactly as a one-qubit register holding the same
 // two amplitudes does: catches a wrong pairing on any qubit.
