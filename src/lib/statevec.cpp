@@ -2,7 +2,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "binding/counts.h"
 #include "binding/method.h"
+#include "engine/measure.h"
 #include "engine/register.h"
 #include "lib/types.h"
 
@@ -53,6 +55,7 @@ inline constexpr ParamList kStateVecCz{kCls, "cz", {"control", "target"}, 2, 2};
 inline constexpr ParamList kStateVecCcx{kCls, "ccx", {"c1", "c2", "t"}, 3, 3};
 inline constexpr ParamList kStateVecCswap{kCls, "cswap", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kStateVecCp{kCls, "cp", {"control", "target", "theta"}, 3, 3};
+inline constexpr ParamList kStateVecMeasureCounts{kCls, "measure_counts", {"shots", "seed"}, 2, 1};
 inline constexpr ParamList kStateVecCheckQubit{kCls, "check_qubit", {"q"}, 1, 1};
 
 PyObject* statevec_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
@@ -75,6 +78,12 @@ PyObject* amplitude(Register& reg, std::uint64_t i) {
   auto a = reg.amplitude(i);
   if (!a.ok()) return binding::raise(a.error());
   return Py_BuildValue("(dd)", a.value().re, a.value().im);
+}
+
+PyObject* measure_counts(Register& reg, std::uint64_t shots, std::optional<std::uint64_t> seed) {
+  auto counts = engine::measure_counts(reg, shots, seed);
+  if (!counts.ok()) return binding::raise(counts.error());
+  return binding::counts_dict(counts.value(), reg.n_qubits());
 }
 
 PyObject* length(Register& reg) { return binding::from_u64(reg.length()); }
@@ -141,6 +150,8 @@ PyMethodDef kMethods[] = {
         "cswap", "cswap($self, c, t1, t2)\n--\n\n"),
     method_def<method<&Register::cp, kStateVecCp, Borrow::kExclusive>>(
         "cp", "cp($self, control, target, theta)\n--\n\n"),
+    method_def<method<&measure_counts, kStateVecMeasureCounts, Borrow::kExclusive>>(
+        "measure_counts", "measure_counts($self, shots, seed=None)\n--\n\n"),
     method_def<method<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>>(
         "check_qubit", "check_qubit($self, q)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
