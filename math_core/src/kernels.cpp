@@ -1,2 +1,134 @@
-// In-place gate kernels working through a bounds-checked slice view.
+// In-place gate kernels working through a bounds-checked slice view, and their flat entry points.
 #include "math_core/kernels.h"
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace math_core {
+namespace {
+
+// 1.0 / sqrt(2.0) rounded once (0x3FE6A09E667F3BCC): one ulp below the double nearest 1/sqrt(2).
+inline constexpr double kInvSqrt2 = 0x1.6a09e667f3bccp-1;
+
+// 2^q. No index in a view reaches bit 59 (see SliceMut::kMaxSize), so bits 59 to 63 and every
+// bit above them are equally clear in all indices and equally outside every view; clamping the
+// shift at 63 keeps it defined and changes no test and no partner's fate.
+constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << (q < 63 ? q : 63); }
+
+[[noreturn]] void throw_outside(std::uint64_t n, std::uint64_t size) {
+  throw std::out_of_range("kernel element index " + std::to_string(n) +
+                          " outside a view of " + std::to_string(size) + " elements");
+}
+
+}  // namespace
+
+SliceMut::SliceMut(Complex64* data, std::uint64_t size) : data_(data), size_(size) {
+  if (size > kMaxSize) {
+    throw std::length_error("kernel view of " + std::to_string(size) +
+                            " elements exceeds any array");
+  }
+}
+
+Complex64& SliceMut::operator[](std::uint64_t n) const {
+  if (n < this->size()) return data_[n];
+  throw_outside(n, this->size());
+}
+
+void SliceMut::swap(std::uint64_t i, std::uint64_t j) const {
+  Complex64& a = (*this)[i];
+  Complex64& b = (*this)[j];
+  std::swap(a, b);
+}
+
+// Visits the lower element of each pair by blocks of 2s, without a bit test per index. For
+// q of 59 and more the first partner lies outside the view, so the step 2s is never taken.
+void apply_h_cpp(SliceMut v, std::uint64_t q) {
+  const std::uint64_t n = v.size();
+  const std::uint64_t s = bit(q);
+  for (std::uint64_t base = 0; base < n; base += 2 * s) {
+    for (std::uint64_t k = 0; k < s; ++k) {
+      const std::uint64_t i = base + k;
+      Complex64& lo = v[i];
+      Complex64& hi = v[i + s];
+      const Complex64 a = lo;
+      const Complex64 b = hi;
+      // Sum or difference first, scaled after; the other order changes the last bit.
+      lo.re = (a.re + b.re) * kInvSqrt2;
+      lo.im = (a.im + b.im) * kInvSqrt2;
+      hi.re = (a.re - b.re) * kInvSqrt2;
+      hi.im = (a.im - b.im) * kInvSqrt2;
+    }
+  }
+}
+
+void apply_x_cpp(SliceMut v, std::uint64_t q) {
+  const std::uint64_t n = v.size();
+  const std::uint64_t s = bit(q);
+  for (std::uint64_t base = 0; base < n; base += 2 * s) {
+    for (std::uint64_t k = 0; k < s; ++k) {
+      const std::uint64_t i = base + k;
+      v.swap(i, i + s);
+    }
+  }
+}
+
+void apply_cx_cpp(SliceMut v, std::uint64_t c, std::uint64_t t) {
+  const std::uint64_t n = v.size();
+  const std::uint64_t mc = bit(c);
+  const std::uint64_t mt = bit(t);
+  for (std::uint64_t i = 0; i < n; ++i) {
+    if ((i & mc) != 0 && (i & mt) == 0) v.swap(i, i | mt);
+  }
+}
+
+// When t equals c1 or c2 no index has that bit both set and clear, so nothing moves.
+void apply_ccx_cpp(SliceMut v, std::uint64_t c1, std::uint64_t c2, std::uint64_t t) {
+  const std::uint64_t n = v.size();
+  const std::uint64_t m1 = bit(c1);
+  const std::uint64_t m2 = bit(c2);
+  const std::uint64_t mt = bit(t);
+  for (std::uint64_t i = 0; i < n; ++i) {
+    const std::uint64_t j = i ^ mt;
+    if ((i & m1) != 0 && (i & m2) != 0 && i < j) v.swap(i, j);
+  }
+}
+
+// Each pair is met from both ends and exchanged from its lower index only. With t1 == t2 the
+// bits never differ; with c equal to a target the control selects only one end of each pair,
+// so whether it moves depends on which end is lower.
+void apply_cswap_cpp(SliceMut v, std::uint64_t c, std::uint64_t t1, std::uint64_t t2) {
+  const std::uint64_t n = v.size();
+  const std::uint64_t mc = bit(c);
+  const std::uint64_t m1 = bit(t1);
+  const std::uint64_t m2 = bit(t2);
+  const std::uint64_t d = m1 ^ m2;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    const std::uint64_t j = i ^ d;
+    if ((i & mc) != 0 && ((i & m1) != 0) != ((i & m2) != 0) && i < j) v.swap(i, j);
+  }
+}
+
+void apply_h_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t q) {
+  apply_h_cpp(SliceMut(data, count), q);
+}
+
+void apply_x_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t q) {
+  apply_x_cpp(SliceMut(data, count), q);
+}
+
+void apply_cx_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t c, std::uint64_t t) {
+  apply_cx_cpp(SliceMut(data, count), c, t);
+}
+
+void apply_ccx_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t c1,
+                        std::uint64_t c2, std::uint64_t t) {
+  apply_ccx_cpp(SliceMut(data, count), c1, c2, t);
+}
+
+void apply_cswap_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t c,
+                          std::uint64_t t1, std::uint64_t t2) {
+  apply_cswap_cpp(SliceMut(data, count), c, t1, t2);
+}
+
+}  // namespace math_core

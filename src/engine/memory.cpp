@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "engine/memory_budget.h"
+
 namespace amplion::engine {
 namespace {
 
@@ -18,6 +20,8 @@ void* allocate_aligned(std::size_t bytes) noexcept {
   const std::size_t align = bytes >= kHugePage ? kHugePage : kCacheLine;
   const std::size_t rounded = (bytes + align - 1) / align * align;
   if (rounded < bytes) return nullptr;
+  // Linux may grant a block it cannot back, and the page faults then kill the process.
+  if (!fits_in_memory(rounded)) return nullptr;
   void* p = std::aligned_alloc(align, rounded);
   if (p != nullptr && align == kHugePage) {
     // Advice only: where the kernel refuses it the block is still usable.

@@ -66,6 +66,15 @@ class Register {
   Status ccx(std::uint64_t c1, std::uint64_t c2, std::uint64_t t);
   Status cswap(std::uint64_t c, std::uint64_t t1, std::uint64_t t2);
 
+  // The same five gates from the kernel library, in place. Every index must be below n_qubits
+  // ("qubit index out of range" for the first one that is not); cswap_cpp differs from cswap
+  // when indices coincide.
+  Status h_cpp(std::uint64_t q);
+  Status x_cpp(std::uint64_t q);
+  Status cx_cpp(std::uint64_t c, std::uint64_t t);
+  Status ccx_cpp(std::uint64_t c1, std::uint64_t c2, std::uint64_t t);
+  Status cswap_cpp(std::uint64_t c, std::uint64_t t1, std::uint64_t t2);
+
  private:
   Register(Block<Complex64> state, random::ChaChaGenerator rng, std::uint64_t n_qubits)
       : state_(std::move(state)), rng_(rng), n_qubits_(n_qubits) {}

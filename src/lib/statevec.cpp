@@ -2,8 +2,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "binding/counts.h"
 #include "binding/method.h"
 #include "binding/numpy_export.h"
+#include "engine/measure.h"
 #include "engine/register.h"
 #include "lib/register_class.h"
 #include "lib/types.h"
@@ -21,6 +23,11 @@ using engine::Register;
 constexpr char kCls[] = "StateVecPy";
 
 inline constexpr ParamList kStateVecNew{kCls, "__new__", {"n_qubits", "seed"}, 2, 1};
+inline constexpr ParamList kStateVecHCpp{kCls, "h_cpp", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecXCpp{kCls, "x_cpp", {"q"}, 1, 1};
+inline constexpr ParamList kStateVecCxCpp{kCls, "cx_cpp", {"c", "t"}, 2, 2};
+inline constexpr ParamList kStateVecCcxCpp{kCls, "ccx_cpp", {"c1", "c2", "t"}, 3, 3};
+inline constexpr ParamList kStateVecCswapCpp{kCls, "cswap_cpp", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kStateVecAmplitude{kCls, "amplitude", {"i"}, 1, 1};
 inline constexpr ParamList kStateVecX{kCls, "x", {"q"}, 1, 1};
 inline constexpr ParamList kStateVecY{kCls, "y", {"q"}, 1, 1};
@@ -42,6 +49,7 @@ inline constexpr ParamList kStateVecCz{kCls, "cz", {"control", "target"}, 2, 2};
 inline constexpr ParamList kStateVecCcx{kCls, "ccx", {"c1", "c2", "t"}, 3, 3};
 inline constexpr ParamList kStateVecCswap{kCls, "cswap", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kStateVecCp{kCls, "cp", {"control", "target", "theta"}, 3, 3};
+inline constexpr ParamList kStateVecMeasureCounts{kCls, "measure_counts", {"shots", "seed"}, 2, 1};
 inline constexpr ParamList kStateVecCheckQubit{kCls, "check_qubit", {"q"}, 1, 1};
 
 PyObject* statevec_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
@@ -69,6 +77,12 @@ PyObject* amplitude(Register& reg, std::uint64_t i) {
 // A copy of the whole vector, made while the shared borrow is held.
 PyObject* amplitudes(Register& reg) { return binding::export_array(reg.amplitudes()); }
 
+PyObject* measure_counts(Register& reg, std::uint64_t shots, std::optional<std::uint64_t> seed) {
+  auto counts = engine::measure_counts(reg, shots, seed);
+  if (!counts.ok()) return binding::raise(counts.error());
+  return binding::counts_dict(counts.value(), reg.n_qubits());
+}
+
 PyObject* length(Register& reg) { return binding::from_u64(reg.length()); }
 
 PyObject* n_qubits(Register& reg) { return binding::from_u64(reg.n_qubits()); }
@@ -78,6 +92,16 @@ PyObject* get_n_qubits(PyObject* self, void*) noexcept {
 }
 
 PyMethodDef kMethods[] = {
+    method_def<method<&Register::h_cpp, kStateVecHCpp, Borrow::kExclusive>>(
+        "h_cpp", "h_cpp($self, q)\n--\n\n"),
+    method_def<method<&Register::x_cpp, kStateVecXCpp, Borrow::kExclusive>>(
+        "x_cpp", "x_cpp($self, q)\n--\n\n"),
+    method_def<method<&Register::cx_cpp, kStateVecCxCpp, Borrow::kExclusive>>(
+        "cx_cpp", "cx_cpp($self, c, t)\n--\n\n"),
+    method_def<method<&Register::ccx_cpp, kStateVecCcxCpp, Borrow::kExclusive>>(
+        "ccx_cpp", "ccx_cpp($self, c1, c2, t)\n--\n\n"),
+    method_def<method<&Register::cswap_cpp, kStateVecCswapCpp, Borrow::kExclusive>>(
+        "cswap_cpp", "cswap_cpp($self, c, t1, t2)\n--\n\n"),
     method_def<method<&amplitude, kStateVecAmplitude, Borrow::kShared>>(
         "amplitude", "amplitude($self, i)\n--\n\n"),
     {"amplitudes", reinterpret_cast<PyCFunction>(&method_noargs<&amplitudes, Borrow::kShared>),
@@ -127,6 +151,8 @@ PyMethodDef kMethods[] = {
         "cswap", "cswap($self, c, t1, t2)\n--\n\n"),
     method_def<method<&Register::cp, kStateVecCp, Borrow::kExclusive>>(
         "cp", "cp($self, control, target, theta)\n--\n\n"),
+    method_def<method<&measure_counts, kStateVecMeasureCounts, Borrow::kExclusive>>(
+        "measure_counts", "measure_counts($self, shots, seed=None)\n--\n\n"),
     method_def<method<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>>(
         "check_qubit", "check_qubit($self, q)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},

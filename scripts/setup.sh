@@ -1,0 +1,31 @@
+# Sourced by test.sh and demo.sh: installs what a fresh Debian machine lacks, picks the interpreter
+# and builds the module. Sets PY (an interpreter with NumPy and pytest) and BUILD (the build folder).
+
+PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev python3-dev python3-venv
+          python3-numpy python3-pytest python3-hypothesis python3-setuptools python3-wheel
+          python3-pip mypy valgrind)
+
+ensure_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "== installing ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# Debian's interpreter has NumPy and pytest; a `python3` found first on PATH may not.
+PY=/usr/bin/python3
+
+# configure_and_build <build dir> [extra cmake arguments...]
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DPython_EXECUTABLE="$PY" "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}

@@ -1,0 +1,43 @@
+"""Shared helpers for the Python tests: bit patterns and subprocess runs against the built module."""
+import os
+import struct
+import subprocess
+import sys
+
+import pytest
+
+import amplion
+
+
+def bits(x):
+    """The IEEE-754 bit pattern of a float, so that -0.0 and NaN payloads count."""
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+def amp_bits(reg, i):
+    re, im = reg.amplitude(i)
+    return (bits(re), bits(im))
+
+
+def state_bits(reg):
+    return [amp_bits(reg, i) for i in range(reg.length())]
+
+
+def module_dir():
+    return os.path.dirname(amplion.__file__)
+
+
+def run_python(code, executable=None, env=None, timeout=120):
+    """Runs `code` in a fresh interpreter that imports the same amplion.abi3.so."""
+    full_env = dict(os.environ)
+    full_env["PYTHONPATH"] = module_dir()
+    full_env.update(env or {})
+    return subprocess.run(
+        [executable or sys.executable, "-c", code],
+        capture_output=True, text=True, env=full_env, timeout=timeout,
+    )
+
+
+@pytest.fixture
+def reg3():
+    return amplion.StateVecPy(3, seed=1)
