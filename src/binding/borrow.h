@@ -9,7 +9,7 @@ namespace amplion::binding {
 
 // 0: free; k: k shared borrows; all ones: one exclusive borrow.
 using BorrowWord = std::atomic<std::uintptr_t>;
-inline constexpr std::uintptr_t kExclusive = ~std::uintptr_t{0};
+inline constexpr std::uintptr_t kExclusiveWord = ~std::uintptr_t{0};
 
 // Holds one borrow and releases exactly it when destroyed, on every way out of a call. An empty
 // guard (a refused borrow) releases nothing.
@@ -36,7 +36,7 @@ class BorrowGuard {
   static BorrowGuard shared(BorrowWord& word) noexcept {
     std::uintptr_t seen = word.load(std::memory_order_relaxed);
     do {
-      if (seen == kExclusive) return {};
+      if (seen == kExclusiveWord) return {};
     } while (!word.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
                                          std::memory_order_relaxed));
     return BorrowGuard(&word, Kind::kShared);
@@ -45,7 +45,7 @@ class BorrowGuard {
   // Fails (empty guard) when the word holds any borrow.
   static BorrowGuard exclusive(BorrowWord& word) noexcept {
     std::uintptr_t expected = 0;
-    if (!word.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire,
+    if (!word.compare_exchange_strong(expected, kExclusiveWord, std::memory_order_acquire,
                                       std::memory_order_relaxed)) {
       return {};
     }

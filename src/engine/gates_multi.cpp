@@ -15,12 +15,7 @@ namespace amplion::engine {
 namespace {
 
 using walk::bit;
-
-inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-
-inline double flip_sign(double x) {
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ kSignBit);
-}
+using walk::flip_sign;
 
 // Calls f(i) for every index with all bits of `set` set and all bits of `clear` clear.
 template <class F>
@@ -37,9 +32,8 @@ void for_each_index(std::uint64_t length, bool distinct, std::uint64_t set, std:
 // they stand, no arithmetic.
 void exchange(Complex64* v, std::uint64_t length, bool distinct, std::uint64_t set,
               std::uint64_t clear, std::uint64_t flip) {
-  for_each_index(length, distinct, set, clear, [v, flip](std::uint64_t i) {
-    std::swap(v[i], v[i ^ flip]);
-  });
+  for_each_index(length, distinct, set, clear,
+                 [v, flip](std::uint64_t i) { std::swap(v[i], v[i ^ flip]); });
 }
 
 Status control_target_check(std::uint64_t n_qubits, std::uint64_t control, std::uint64_t target) {
@@ -70,8 +64,8 @@ Status Register::cy(std::uint64_t control, std::uint64_t target) {
   const auto pair = [in, out, tb](std::uint64_t i) {
     const std::uint64_t j = i | tb;
     const Complex64 a = in[i], b = in[j];
-    out[j] = Complex64{0.0 * a.re - a.im, a.re + 0.0 * a.im};
-    out[i] = Complex64{-0.0 * b.re + b.im, -0.0 * b.im - b.re};
+    walk::put(out[j], 0.0 * a.re - a.im, a.re + 0.0 * a.im);
+    walk::put(out[i], -0.0 * b.re + b.im, -0.0 * b.im - b.re);
   };
   if (control != target) {
     // One visit per group of four: both bits clear, then target, then the control pair.
@@ -93,7 +87,7 @@ Status Register::cz(std::uint64_t control, std::uint64_t target) {
   if (Status st = control_target_check(n_qubits_, control, target); !st.ok()) return st;
   Complex64* v = state_.data();
   for_each_index(length(), control != target, bit(control) | bit(target), 0,
-                 [v](std::uint64_t i) { v[i] = Complex64{flip_sign(v[i].re), flip_sign(v[i].im)}; });
+                 [v](std::uint64_t i) { walk::put(v[i], flip_sign(v[i].re), flip_sign(v[i].im)); });
   return {};
 }
 
@@ -106,7 +100,7 @@ Status Register::cp(std::uint64_t control, std::uint64_t target, double theta) {
   for_each_index(length(), control != target, bit(control) | bit(target), 0,
                  [v, c, s](std::uint64_t i) {
                    const Complex64 a = v[i];
-                   v[i] = Complex64{c * a.re - s * a.im, s * a.re + c * a.im};
+                   walk::put(v[i], c * a.re - s * a.im, s * a.re + c * a.im);
                  });
   return {};
 }

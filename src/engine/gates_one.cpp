@@ -12,6 +12,7 @@ namespace amplion::engine {
 namespace {
 
 using walk::bit;
+using walk::flip_sign;
 
 // 1.0 / sqrt(2.0) rounded once (0x3FE6A09E667F3BCC): one ulp below the double nearest 1/sqrt(2).
 // It is the H factor and the sine of pi/4 in t and tdg.
@@ -19,17 +20,11 @@ inline constexpr double kInvSqrt2 = 0x1.6a09e667f3bccp-1;
 // cos(pi/4) as the math library returns it (0x3FE6A09E667F3BCD), the other neighbour.
 inline constexpr double kCosQuarterPi = 0x1.6a09e667f3bcdp-1;
 inline constexpr double kHalf = 0.5;
-inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
 
 struct Pair {
   Complex64 a;
   Complex64 b;
 };
-
-// Exact negation: flips the sign bit, of zeros and NaNs too.
-inline double flip_sign(double x) {
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ kSignBit);
-}
 
 // c = cos(theta * 0.5), s = sin(theta * 0.5) from one joint evaluation; NaN for non-finite theta.
 struct HalfAngle {
@@ -52,8 +47,8 @@ Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t
   Complex64* out = next.value().data();
   walk::for_each_pair(state.size(), bit(q), [in, out, &gate](std::uint64_t i, std::uint64_t j) {
     const Pair p = gate(in[i], in[j]);
-    out[i] = p.a;
-    out[j] = p.b;
+    walk::put(out[i], p.a.re, p.a.im);
+    walk::put(out[j], p.b.re, p.b.im);
   });
   state = std::move(next.value());  // frees the old vector
   return {};
@@ -64,7 +59,8 @@ template <class Gate>
 void update_upper(Block<Complex64>& state, std::uint64_t q, Gate gate) {
   Complex64* v = state.data();
   walk::for_each_selected(state.size(), bit(q), bit(q), [v, &gate](std::uint64_t i) {
-    v[i] = gate(v[i]);
+    const Complex64 b = gate(v[i]);
+    walk::put(v[i], b.re, b.im);
   });
 }
 
@@ -99,13 +95,17 @@ Status Register::z(std::uint64_t q) {
 
 Status Register::s(std::uint64_t q) {
   if (Status st = check_qubit(q); !st.ok()) return st;
-  update_upper(state_, q, [](Complex64 b) { return Complex64{b.re * 0.0 - b.im, b.re + b.im * 0.0}; });
+  update_upper(state_, q, [](Complex64 b) {
+    return Complex64{b.re * 0.0 - b.im, b.re + b.im * 0.0};
+  });
   return {};
 }
 
 Status Register::sdg(std::uint64_t q) {
   if (Status st = check_qubit(q); !st.ok()) return st;
-  update_upper(state_, q, [](Complex64 b) { return Complex64{b.re * 0.0 + b.im, b.im * 0.0 - b.re}; });
+  update_upper(state_, q, [](Complex64 b) {
+    return Complex64{b.re * 0.0 + b.im, b.im * 0.0 - b.re};
+  });
   return {};
 }
 
@@ -167,15 +167,19 @@ Status Register::ry(std::uint64_t q, double theta) {
 }
 
 // Multiplies a by (c, l) with l = -s and b by (c, l) with l = s: every amplitude changes.
+// The product (c * re - l * im, l * re + c * im) is evaluated as (c * re + (-l) * im,
+// c * im + l * re), which rounds identically: (-l) * im is -(l * im) exactly, x - y is x + (-y),
+// and a sum does not depend on the order of its terms. In this form each amplitude costs one
+// vector product with (c, c) and one with its swapped parts, which keeps rz at the memory bound.
 Status Register::rz(std::uint64_t q, double theta) {
   if (Status st = check_qubit(q); !st.ok()) return st;
   const HalfAngle r = half_angle(theta);
-  const double c = r.c, lb = r.s, la = flip_sign(r.s);
+  const double c = r.c, s = r.s, neg_s = flip_sign(r.s);
   Complex64* v = state_.data();
-  walk::for_each_pair(length(), bit(q), [v, c, la, lb](std::uint64_t i, std::uint64_t j) {
+  walk::for_each_pair(length(), bit(q), [v, c, s, neg_s](std::uint64_t i, std::uint64_t j) {
     const Complex64 a = v[i], b = v[j];
-    v[i] = Complex64{c * a.re - la * a.im, la * a.re + c * a.im};
-    v[j] = Complex64{c * b.re - lb * b.im, lb * b.re + c * b.im};
+    walk::put(v[i], c * a.re + s * a.im, c * a.im + neg_s * a.re);  // l = -s
+    walk::put(v[j], c * b.re + neg_s * b.im, c * b.im + s * b.re);  // l = s
   });
   return {};
 }

@@ -25,6 +25,19 @@ inline Result<Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
   return Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
 }
 
+// Exact negation: flips the sign bit, of zeros and NaNs too; no multiplication by -1.
+inline double flip_sign(double x) {
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ (std::uint64_t{1} << 63));
+}
+
+// Stores the two parts one by one. Assigning a whole Complex64 built from two separately
+// computed doubles makes the compiler assemble it on the stack and reload it as one 16-byte
+// value, which stalls store forwarding on every element.
+inline void put(Complex64& dst, double re, double im) {
+  dst.re = re;
+  dst.im = im;
+}
+
 // Calls f(i, i + m) for every i < length with the bit of m clear (m a power of two below length):
 // blocks of 2m indices, the first half of each paired with the second.
 template <class F>
@@ -34,6 +47,7 @@ inline void for_each_pair(std::uint64_t length, std::uint64_t m, F&& f) {
     return;
   }
   for (std::uint64_t base = 0; base < length; base += 2 * m) {
+#pragma GCC unroll 4
     for (std::uint64_t i = base; i < base + m; ++i) f(i, i + m);
   }
 }
@@ -46,9 +60,16 @@ template <std::size_t K, class F>
 inline void runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* bits,
                  std::uint64_t value, F& f) {
   if constexpr (K == 0) {
+#pragma GCC unroll 4
     for (std::uint64_t i = start; i < start + span; ++i) f(i | value);
   } else {
     const std::uint64_t b = bits[0];
+    if constexpr (K == 1) {
+      if (b == 1) {  // runs of one element: step over the skipped ones directly
+        for (std::uint64_t i = start; i < start + span; i += 2) f(i | value);
+        return;
+      }
+    }
     for (std::uint64_t s = start; s < start + span; s += 2 * b) {
       runs<K - 1>(s, b, bits + 1, value, f);
     }

@@ -31,10 +31,10 @@ TEST(BorrowGuard, ExclusiveBorrowRefusesEveryOther) {
   BorrowWord word{0};
   BorrowGuard x = BorrowGuard::exclusive(word);
   ASSERT_TRUE(x);
-  EXPECT_EQ(word.load(), kExclusive);
+  EXPECT_EQ(word.load(), kExclusiveWord);
   EXPECT_FALSE(BorrowGuard::shared(word));
   EXPECT_FALSE(BorrowGuard::exclusive(word));
-  EXPECT_EQ(word.load(), kExclusive) << "refused borrows must release nothing";
+  EXPECT_EQ(word.load(), kExclusiveWord) << "refused borrows must release nothing";
 }
 
 TEST(BorrowGuard, MovedGuardReleasesOnceFromItsNewOwner) {
@@ -46,7 +46,7 @@ TEST(BorrowGuard, MovedGuardReleasesOnceFromItsNewOwner) {
       outer = std::move(inner);
       EXPECT_FALSE(inner);  // NOLINT(bugprone-use-after-move): the moved-from guard is empty
     }
-    EXPECT_EQ(word.load(), kExclusive) << "destroying the moved-from guard released the borrow";
+    EXPECT_EQ(word.load(), kExclusiveWord) << "destroying the moved-from guard released the borrow";
   }
   EXPECT_EQ(word.load(), 0u);
 

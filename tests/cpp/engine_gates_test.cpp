@@ -28,7 +28,7 @@ constexpr std::uint64_t kOne = 0x3FF0000000000000;
 constexpr std::uint64_t kNegOne = 0xBFF0000000000000;
 constexpr std::uint64_t kHalfWord = 0x3FE0000000000000;
 constexpr std::uint64_t kNegHalf = 0xBFE0000000000000;
-constexpr std::uint64_t kInvSqrt2 = 0x3FE6A09E667F3BCC;     // 0.7071067811865475
+constexpr std::uint64_t kInvSqrt2 = 0x3FE6A09E667F3BCC;  // 0.7071067811865475
 constexpr std::uint64_t kNegInvSqrt2 = 0xBFE6A09E667F3BCC;
 constexpr std::uint64_t kCosQuarter = 0x3FE6A09E667F3BCD;   // 0.7071067811865476
 constexpr std::uint64_t kTwoHSquared = 0x3FEFFFFFFFFFFFFE;  // 0.9999999999999998
@@ -138,7 +138,8 @@ TEST(GateEdgeValues, HandDerivedAmplitudesBitForBit) {
       {"cp pi on |11>", 2,
        [](Register& r) { expect_ok(r.x(0)); expect_ok(r.x(1)); expect_ok(r.cp(0, 1, kPi)); },
        {{3, kNegOne, kSinPi}}},
-      {"cp pi/2 same qubit", 1, [](Register& r) { expect_ok(r.x(0)); expect_ok(r.cp(0, 0, kPi / 2)); },
+      {"cp pi/2 same qubit", 1,
+       [](Register& r) { expect_ok(r.x(0)); expect_ok(r.cp(0, 0, kPi / 2)); },
        {{0, kZero, kZero}, {1, kCosHalfPi, kOne}}},
       {"cz same qubit", 1, [](Register& r) { expect_ok(r.h(0)); expect_ok(r.cz(0, 0)); },
        {{0, kInvSqrt2, kZero}, {1, kNegInvSqrt2, kNegZero}}},
@@ -222,6 +223,44 @@ TEST(GateNonFinite, ZAndCzFlipSignBitsOfNaNAndZero) {
     reg.mutable_amplitudes()[1] = Complex64{std::bit_cast<double>(kNaN), -0.0};
     expect_ok(gate(reg));
     EXPECT_EQ(words(reg), (Words{kOne, kZero, kNaN | kNegZero, kZero}));
+  }
+}
+
+// rz evaluates its product in a rearranged but exactly equivalent form; it must round as the
+// product written out, (c * re - l * im, l * re + c * im), on zeros of both signs, subnormals,
+// the largest double and infinities alike.
+TEST(GateNonFinite, RzRoundsAsTheWrittenProduct) {
+  const double parts[] = {0.0,     -0.0,     1.0,      -3.5,      0x1p-1074,
+                          -0x1p-1060, 0x1.fffffffffffffp+1023, INFINITY, -INFINITY, 0.1};
+  const double angles[] = {0.0, -0.0, kPi, -1.0471975511965976, 1e-300, 1e300, 2.5};
+  for (double theta : angles) {
+    double s = 0.0, c = 0.0;
+    ::sincos(theta * 0.5, &s, &c);
+    for (double re : parts) {
+      for (double im : parts) {
+        SCOPED_TRACE(std::to_string(theta) + " " + std::to_string(re) + " " + std::to_string(im));
+        Register reg = make(1);
+        reg.mutable_amplitudes()[0] = Complex64{re, im};
+        reg.mutable_amplitudes()[1] = Complex64{re, im};
+        expect_ok(reg.rz(0, theta));
+        for (std::uint64_t k = 0; k < 2; ++k) {
+          const double l = k == 0 ? -s : s;
+          const double want_re = c * re - l * im;
+          const double want_im = l * re + c * im;
+          const Complex64 got = reg.amplitudes()[k];
+          if (std::isnan(want_re)) {
+            EXPECT_TRUE(std::isnan(got.re));
+          } else {
+            EXPECT_EQ(word(got.re), word(want_re));
+          }
+          if (std::isnan(want_im)) {
+            EXPECT_TRUE(std::isnan(got.im));
+          } else {
+            EXPECT_EQ(word(got.im), word(want_im));
+          }
+        }
+      }
+    }
   }
 }
 
@@ -554,12 +593,14 @@ TEST(GateIndexChecks, OutOfRangeIndicesLeaveTheVectorUnchanged) {
 #endif
 #endif
 
+#ifdef AMPLION_LIMIT_ADDRESS_SPACE
 std::uint64_t mapped_bytes() {
   std::ifstream statm("/proc/self/statm");
   std::uint64_t pages = 0;
   statm >> pages;
   return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
 #ifndef AMPLION_LIMIT_ADDRESS_SPACE

@@ -297,3 +297,63 @@ def test_export_holds_register_and_array_only():
         assert arr.view("u8")[0] == 0x3FF0000000000000
         """
     )
+
+
+FAKE_TABLE = """
+import ctypes
+import numpy
+multiarray = numpy.core.multiarray
+api = ctypes.pythonapi
+api.PyCapsule_GetPointer.restype = ctypes.c_void_p
+api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+api.PyCapsule_New.restype = ctypes.py_object
+api.PyCapsule_New.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+real = ctypes.cast(api.PyCapsule_GetPointer(multiarray._ARRAY_API, None),
+                   ctypes.POINTER(ctypes.c_void_p))
+table = (ctypes.c_void_p * 100)(*[real[k] for k in range(100)])
+NewFromDescr = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int,
+                                ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int,
+                                ctypes.c_void_p)
+DescrFromType = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_int)
+refusals = []
+
+def refuse(*args):
+    refusals.append(args)
+    return None
+
+def install(name):
+    multiarray._ARRAY_API = api.PyCapsule_New(ctypes.cast(table, ctypes.c_void_p), name, None)
+
+sv = amplion.StateVecPy(1, seed=0)
+"""
+
+
+def test_named_capsule_is_read_under_its_name():
+    run_isolated(
+        FAKE_TABLE,
+        """
+        install(b"amplion.test.table")
+        assert first_bits(sv) == [0x3FF0000000000000, 0, 0, 0]
+        """,
+    )
+
+
+@pytest.mark.parametrize("entry, signature", [(94, "NewFromDescr"), (45, "DescrFromType")])
+def test_refused_array_creation_is_a_fault(entry, signature):
+    run_isolated(
+        FAKE_TABLE,
+        f"""
+        hook = {signature}(refuse)
+        table[{entry}] = ctypes.cast(hook, ctypes.c_void_p)
+        install(None)
+        msg = panic_of(sv.amplitudes)
+        assert msg == "Python API call failed", msg
+        assert len(refusals) == 1
+        if {entry} == 45:
+            assert refusals[0] == (15,), refusals  # complex double
+        else:
+            assert refusals[0][2] == 1, refusals  # one dimension
+        sv.x(0)  # no borrow lingers
+        assert sv.amplitude(1) == (1.0, 0.0)
+        """,
+    )

@@ -1,0 +1,254 @@
+// Every gate on a low and a high qubit at 20, 24 and 26 qubits, next to two reference passes over
+// the same vector: a Hadamard loop in place (each element read and written once) and the same
+// loop into a fresh huge-page vector that then replaces the old one, as the copying gates do.
+//
+// The references run on their own (reference_in_place, reference_copy, before and after each
+// size's gates) and once more inside every gate benchmark, alternating with the gate: the
+// gate's time is the benchmark's time, the interleaved reference's mean is the counter
+// reference_ms, and vs_reference is their quotient. Both halves of each pair see the same load,
+// which matters on a machine shared with other work.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/memory.h"
+#include "engine/register.h"
+
+namespace {
+
+using amplion::engine::Block;
+using amplion::engine::Complex64;
+using amplion::engine::Register;
+using amplion::engine::Status;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kInvSqrt2 = 0x1.6a09e667f3bccp-1;
+
+// One register at a time: benchmarks run size by size, and a 26-qubit vector is 1 GiB.
+Register& register_of(std::uint64_t n_qubits) {
+  static std::optional<Register> reg;
+  if (!reg || reg->n_qubits() != n_qubits) {
+    reg.reset();
+    auto made = Register::create(n_qubits, 1);
+    if (!made.ok()) std::abort();
+    reg.emplace(std::move(made.value()));
+    // Non-zero normal values everywhere, so no gate meets zeros or subnormals only.
+    const double x = 0x1p-14;
+    std::uint64_t i = 0;
+    for (Complex64& a : reg->mutable_amplitudes()) {
+      a = Complex64{(i & 1) ? x : -x, (i & 2) ? x : 0.5 * x};
+      ++i;
+    }
+  }
+  return *reg;
+}
+
+// Adjacent pairs, parts stored one by one as the gates store them.
+inline void hadamard_pair(Complex64 a, Complex64 b, Complex64& out_a, Complex64& out_b) {
+  out_a.re = (a.re + b.re) * kInvSqrt2;
+  out_a.im = (a.im + b.im) * kInvSqrt2;
+  out_b.re = (a.re - b.re) * kInvSqrt2;
+  out_b.im = (a.im - b.im) * kInvSqrt2;
+}
+
+void hadamard_in_place(Complex64* v, std::uint64_t length) {
+  for (std::uint64_t i = 0; i < length; i += 2) hadamard_pair(v[i], v[i + 1], v[i], v[i + 1]);
+}
+
+// The copying reference keeps its own vector, replaced on every pass.
+class CopyReference {
+ public:
+  explicit CopyReference(const Register& reg)
+      : what_(std::to_string(reg.n_qubits()) + " qubits"), length_(reg.length()) {
+    auto first = Block<Complex64>::allocate(length_, what_);
+    if (!first.ok()) return;
+    current_ = std::move(first.value());
+    std::memcpy(current_.data(), reg.amplitudes().data(), length_ * sizeof(Complex64));
+  }
+  bool ok() const { return current_.data() != nullptr; }
+
+  bool pass() {
+    auto next = Block<Complex64>::allocate(length_, what_);
+    if (!next.ok()) return false;
+    const Complex64* in = current_.data();
+    Complex64* out = next.value().data();
+    for (std::uint64_t i = 0; i < length_; i += 2) {
+      hadamard_pair(in[i], in[i + 1], out[i], out[i + 1]);
+    }
+    current_ = std::move(next.value());  // frees the old vector
+    return true;
+  }
+
+ private:
+  std::string what_;
+  std::uint64_t length_;
+  Block<Complex64> current_;
+};
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void set_bytes(benchmark::State& state, std::uint64_t length) {
+  // Each pass reads and writes every element once.
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(2 * length * sizeof(Complex64)));
+}
+
+void reference_in_place(benchmark::State& state, std::uint64_t n_qubits) {
+  Register& reg = register_of(n_qubits);
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    hadamard_in_place(reg.mutable_amplitudes().data(), reg.length());
+    benchmark::ClobberMemory();
+    state.SetIterationTime(seconds_since(start));
+  }
+  set_bytes(state, reg.length());
+}
+
+void reference_copy(benchmark::State& state, std::uint64_t n_qubits) {
+  Register& reg = register_of(n_qubits);
+  CopyReference reference(reg);
+  if (!reference.ok()) {
+    state.SkipWithError("cannot allocate the reference vector");
+    return;
+  }
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    if (!reference.pass()) {
+      state.SkipWithError("cannot allocate the second vector");
+      return;
+    }
+    benchmark::ClobberMemory();
+    state.SetIterationTime(seconds_since(start));
+  }
+  set_bytes(state, reg.length());
+}
+
+// A gate applied to qubits chosen from the register's size: the low end (0, 1, 2) or the high
+// end (n - 1, n - 2, n - 3).
+using Gate = std::function<Status(Register&, std::uint64_t q0, std::uint64_t q1, std::uint64_t q2)>;
+
+struct NamedGate {
+  const char* name;
+  bool copies;  // computes into a fresh vector
+  Gate gate;
+};
+
+void gate_bench(benchmark::State& state, std::uint64_t n_qubits, bool high, const NamedGate& g) {
+  Register& reg = register_of(n_qubits);
+  std::optional<CopyReference> copy_reference;
+  if (g.copies) {
+    copy_reference.emplace(reg);
+    if (!copy_reference->ok()) {
+      state.SkipWithError("cannot allocate the reference vector");
+      return;
+    }
+  }
+  const std::uint64_t q0 = high ? n_qubits - 1 : 0;
+  const std::uint64_t q1 = high ? n_qubits - 2 : 1;
+  const std::uint64_t q2 = high ? n_qubits - 3 : 2;
+  double gate_seconds = 0.0;
+  double reference_seconds = 0.0;
+  for (auto _ : state) {
+    const auto reference_start = Clock::now();
+    if (copy_reference) {
+      if (!copy_reference->pass()) {
+        state.SkipWithError("cannot allocate the second vector");
+        return;
+      }
+    } else {
+      hadamard_in_place(reg.mutable_amplitudes().data(), reg.length());
+    }
+    benchmark::ClobberMemory();
+    reference_seconds += seconds_since(reference_start);
+
+    const auto gate_start = Clock::now();
+    if (!g.gate(reg, q0, q1, q2).ok()) {
+      state.SkipWithError("gate failed");
+      return;
+    }
+    benchmark::ClobberMemory();
+    const double elapsed = seconds_since(gate_start);
+    gate_seconds += elapsed;
+    state.SetIterationTime(elapsed);
+  }
+  set_bytes(state, reg.length());
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["reference_ms"] = 1e3 * reference_seconds / iterations;
+  state.counters["vs_reference"] = gate_seconds / reference_seconds;
+}
+
+const std::vector<NamedGate>& gates() {
+  using U = std::uint64_t;
+  static const std::vector<NamedGate> all = {
+      {"x", true, [](Register& r, U q, U, U) { return r.x(q); }},
+      {"y", true, [](Register& r, U q, U, U) { return r.y(q); }},
+      {"z", false, [](Register& r, U q, U, U) { return r.z(q); }},
+      {"h", true, [](Register& r, U q, U, U) { return r.h(q); }},
+      {"s", false, [](Register& r, U q, U, U) { return r.s(q); }},
+      {"sdg", false, [](Register& r, U q, U, U) { return r.sdg(q); }},
+      {"t", false, [](Register& r, U q, U, U) { return r.t(q); }},
+      {"tdg", false, [](Register& r, U q, U, U) { return r.tdg(q); }},
+      {"sx", true, [](Register& r, U q, U, U) { return r.sx(q); }},
+      {"sxdg", true, [](Register& r, U q, U, U) { return r.sxdg(q); }},
+      {"rx", true, [](Register& r, U q, U, U) { return r.rx(q, 0.3); }},
+      {"ry", true, [](Register& r, U q, U, U) { return r.ry(q, 0.3); }},
+      {"rz", false, [](Register& r, U q, U, U) { return r.rz(q, 0.3); }},
+      {"cx", false, [](Register& r, U a, U b, U) { return r.cx(a, b); }},
+      {"swap", false, [](Register& r, U a, U b, U) { return r.swap(a, b); }},
+      {"cy", true, [](Register& r, U a, U b, U) { return r.cy(a, b); }},
+      {"cz", false, [](Register& r, U a, U b, U) { return r.cz(a, b); }},
+      {"ccx", false, [](Register& r, U a, U b, U c) { return r.ccx(a, b, c); }},
+      {"cswap", false, [](Register& r, U a, U b, U c) { return r.cswap(a, b, c); }},
+      {"cp", false, [](Register& r, U a, U b, U) { return r.cp(a, b, 0.3); }},
+  };
+  return all;
+}
+
+// Size by size; medians of a few repetitions, fewer and shorter at 26 qubits.
+bool register_all() {
+  for (const std::uint64_t n : {20, 24, 26}) {
+    const auto tune = [n](benchmark::internal::Benchmark* b) {
+      b->Unit(benchmark::kMillisecond)
+          ->Repetitions(n == 26 ? 3 : 5)
+          ->ReportAggregatesOnly(true)
+          ->UseManualTime();
+      if (n == 26) {
+        b->Iterations(2);
+      } else {
+        b->MinTime(n == 20 ? 0.05 : 0.1);
+      }
+    };
+    std::string size = "/";
+    size += std::to_string(n);
+    const auto references = [&](const char* when) {
+      tune(benchmark::RegisterBenchmark(("reference_in_place" + size + when).c_str(),
+                                        [n](benchmark::State& s) { reference_in_place(s, n); }));
+      tune(benchmark::RegisterBenchmark(("reference_copy" + size + when).c_str(),
+                                        [n](benchmark::State& s) { reference_copy(s, n); }));
+    };
+    references("/before");
+    for (const NamedGate& g : gates()) {
+      for (const bool high : {false, true}) {
+        const std::string name = std::string(g.name) + size + (high ? "/high" : "/low");
+        tune(benchmark::RegisterBenchmark(
+            name.c_str(), [n, high, &g](benchmark::State& s) { gate_bench(s, n, high, g); }));
+      }
+    }
+    references("/after");
+  }
+  return true;
+}
+
+[[maybe_unused]] const bool kRegistered = register_all();
+
+}  // namespace
