@@ -39,3 +39,21 @@ def print_amplitudes(reg, indent="  ", skip_zero=True):
         if skip_zero and re == 0.0 and im == 0.0:
             continue
         print("%s|%s>  % .16f %+.16fj" % (indent, format(i, "0%db" % n), re, im))
+
+
+def print_count_columns(columns, width=30, indent="  "):
+    """Prints several counts dicts side by side, rows sorted by outcome, with a bar for the first."""
+    outcomes = sorted(set().union(*columns.values()))
+    first = next(iter(columns.values()))
+    top = max(first.values(), default=0)
+    label = max([len("outcome")] + [len(k) for k in outcomes])
+    widths = [max(len(str(name)), 5) for name in columns]
+    print(indent + "%-*s" % (label, "outcome")
+          + "".join("  %*s" % (w, name) for w, name in zip(widths, columns)))
+    for outcome in outcomes:
+        n = first.get(outcome, 0)
+        bar = "#" * (round(width * n / top) if top else 0)
+        print(indent + "%-*s" % (label, outcome)
+              + "".join("  %*d" % (w, counts.get(outcome, 0))
+                        for w, counts in zip(widths, columns.values()))
+              + "  " + bar)
