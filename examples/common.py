@@ -42,7 +42,7 @@ def print_amplitudes(reg, indent="  ", skip_zero=True):
 
 
 def print_count_columns(columns, width=30, indent="  "):
-    """Prints several counts dicts side by side, rows sorted by outcome, with a bar for the first."""
+    """Prints several counts dicts side by side, sorted by outcome, with a bar for the first."""
     outcomes = sorted(set().union(*columns.values()))
     first = next(iter(columns.values()))
     top = max(first.values(), default=0)
