@@ -7,7 +7,10 @@
 #include <string>
 #include <utility>
 
+#include "binding/errors.h"
 #include "engine/errors.h"
+#include "engine/memory.h"
+#include "engine/memory_budget.h"
 
 namespace amplion::binding {
 namespace {
@@ -188,6 +191,11 @@ PyObject* export_array(const math_core::Complex64* data, std::uint64_t count,
       stride > static_cast<std::uint64_t>(PY_SSIZE_T_MAX) / kItemBytes) {
     PyErr_SetString(PyExc_OverflowError, "vector too long for a NumPy array");
     api_call_fault();
+  }
+  // NumPy would be granted a block the machine cannot back; refuse it as the register would.
+  if (!engine::fits_in_memory(count * kItemBytes)) {
+    return raise(engine::memory_error(count * kItemBytes,
+                                      "an array of " + std::to_string(count) + " amplitudes"));
   }
   auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeEntry]);
   auto descr_from_type = reinterpret_cast<DescrFromTypeFn>(api[kDescrFromTypeEntry]);

@@ -16,7 +16,8 @@ inline constexpr char kCapsuleFaultPrefix[] = "Failed to access NumPy array API 
 inline constexpr char kApiCallFault[] = "Python API call failed";
 
 // A new reference to a one-dimensional, writeable complex128 array that owns a copy of `count`
-// elements read `stride` elements apart from `data`. Never null: every failure is a fault.
+// elements read `stride` elements apart from `data`. Null only with MemoryError set, when the array
+// cannot fit in the memory the machine has left; every other failure is a fault.
 PyObject* export_array(const math_core::Complex64* data, std::uint64_t count, std::uint64_t stride);
 
 // Copies straight from `values` into the new array, so an export of a register holds the register
