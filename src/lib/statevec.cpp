@@ -3,16 +3,10 @@
 #include <optional>
 
 #include "binding/method.h"
+#include "binding/numpy_export.h"
 #include "engine/register.h"
+#include "lib/register_class.h"
 #include "lib/types.h"
-
-namespace amplion::binding {
-template <>
-struct ClassOf<engine::Register> {
-  static constexpr char kName[] = "StateVecPy";
-  static PyTypeObject* type() { return lib::statevec_type(); }
-};
-}  // namespace amplion::binding
 
 namespace amplion::lib {
 namespace {
@@ -77,6 +71,9 @@ PyObject* amplitude(Register& reg, std::uint64_t i) {
   return Py_BuildValue("(dd)", a.value().re, a.value().im);
 }
 
+// A copy of the whole vector, made while the shared borrow is held.
+PyObject* amplitudes(Register& reg) { return binding::export_array(reg.amplitudes()); }
+
 PyObject* length(Register& reg) { return binding::from_u64(reg.length()); }
 
 PyObject* n_qubits(Register& reg) { return binding::from_u64(reg.n_qubits()); }
@@ -98,6 +95,10 @@ PyMethodDef kMethods[] = {
         "cswap_cpp", "cswap_cpp($self, c, t1, t2)\n--\n\n"),
     method_def<method<&amplitude, kStateVecAmplitude, Borrow::kShared>>(
         "amplitude", "amplitude($self, i)\n--\n\n"),
+    {"amplitudes", reinterpret_cast<PyCFunction>(&method_noargs<&amplitudes, Borrow::kShared>),
+     METH_NOARGS, "amplitudes($self)\n--\n\n"},
+    {"statevector", reinterpret_cast<PyCFunction>(&method_noargs<&amplitudes, Borrow::kShared>),
+     METH_NOARGS, "statevector($self)\n--\n\n"},
     {"length", reinterpret_cast<PyCFunction>(&method_noargs<&length, Borrow::kShared>),
      METH_NOARGS, "length($self)\n--\n\n"},
     method_def<method<&Register::x, kStateVecX, Borrow::kExclusive>>(

@@ -1,0 +1,328 @@
+"""QuantumCircuit as Python sees it: its method table, recording, replay, fresh registers."""
+
+import math
+import random
+
+import numpy as np
+import pytest
+
+import amplion
+from amplion import QuantumCircuit, StateVecPy
+
+ONE = 0x3FF0000000000000
+H = 0x3FE6A09E667F3BCC  # 0.7071067811865475
+RANGE = "n_qubits must be between 1 and 30"
+
+RECORDING = [
+    ("x", "q"),
+    ("y", "q"),
+    ("z", "q"),
+    ("h", "q"),
+    ("s", "q"),
+    ("sdg", "q"),
+    ("t", "q"),
+    ("tdg", "q"),
+    ("sx", "q"),
+    ("sxdg", "q"),
+    ("rx", "q, theta"),
+    ("ry", "q, theta"),
+    ("rz", "q, theta"),
+    ("cx", "c, t"),
+    ("swap", "q1, q2"),
+    ("cy", "c, t"),
+    ("cz", "c, t"),
+    ("ccx", "c1, c2, t"),
+    ("cswap", "c, t1, t2"),
+    ("cp", "c, t, theta"),
+]
+# The register's names for the same gates where they differ.
+REGISTER_PARAMS = {"cx": ("control", "target"), "cy": ("control", "target"),
+                   "cz": ("control", "target"), "cp": ("control", "target", "theta")}
+
+
+def bits(arr):
+    return arr.view(np.uint64).tolist()
+
+
+def basis(n, i):
+    out = [0] * (2 << n)
+    out[2 * i] = ONE
+    return out
+
+
+@pytest.mark.parametrize(
+    "name, signature",
+    RECORDING + [("statevector", ""), ("apply_gates", "sv")],
+)
+def test_method_signatures_and_docs(name, signature):
+    method = getattr(QuantumCircuit(1), name)
+    assert method.__text_signature__ == "($self" + (", " + signature if signature else "") + ")"
+    assert method.__doc__ is None
+
+
+def test_class_surface():
+    assert QuantumCircuit.__text_signature__ == "(n_qubits)"
+    assert QuantumCircuit.__module__ == "builtins"
+    public = {m for m in vars(QuantumCircuit) if not m.startswith("_")}
+    # run joins these once sampling is available.
+    assert public - {"run"} == {name for name, _ in RECORDING} | {"statevector", "apply_gates"}
+    with pytest.raises(AttributeError):
+        QuantumCircuit(1).n_qubits
+
+
+@pytest.mark.parametrize("name, params", RECORDING)
+def test_recording_accepts_its_keywords_only(name, params):
+    names = params.split(", ")
+    values = {p: (0.25 if p == "theta" else 0) for p in names}
+    circuit = QuantumCircuit(1)
+    assert getattr(circuit, name)(**values) is None
+    if name in REGISTER_PARAMS:
+        wrong = dict(zip(REGISTER_PARAMS[name], values.values()))
+        key = REGISTER_PARAMS[name][0]
+        with pytest.raises(TypeError) as e:
+            getattr(circuit, name)(**wrong)
+        assert str(e.value) == f"QuantumCircuit.{name}() got an unexpected keyword argument '{key}'"
+    with pytest.raises(TypeError) as e:
+        getattr(circuit, name)()
+    quoted = [f"'{p}'" for p in names]
+    listed = (quoted[0] if len(quoted) == 1 else " and ".join(quoted) if len(quoted) == 2
+              else ", ".join(quoted[:-1]) + ", and " + quoted[-1])
+    plural = "argument" if len(names) == 1 else "arguments"
+    assert str(e.value) == (f"QuantumCircuit.{name}() missing {len(names)} required "
+                            f"positional {plural}: {listed}")
+
+
+def test_recording_never_validates():
+    circuit = QuantumCircuit(2)
+    circuit.cx(0, 0)
+    circuit.h(2**64 - 1)
+    circuit.rx(0, float("nan"))
+    circuit.cp(c=5, t=5, theta=float("-inf"))
+    with pytest.raises(IndexError):  # only replay looks at the indices
+        circuit.statevector()
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda c: c.x(-1), OverflowError),
+        (lambda c: c.h(2**64), OverflowError),
+        (lambda c: c.cx(0, 1.5), TypeError),
+        (lambda c: c.rx(0, "a"), TypeError),
+        (lambda c: c.ccx(0, 1, None), TypeError),
+    ],
+)
+def test_failed_conversion_records_nothing(call, error):
+    circuit = QuantumCircuit(2)
+    circuit.x(1)
+    with pytest.raises(error):
+        call(circuit)
+    assert bits(circuit.statevector()) == basis(2, 2)
+
+
+def test_conversion_messages_name_the_parameter():
+    circuit = QuantumCircuit(2)
+    with pytest.raises(TypeError, match=r"^argument 't': 'float' object cannot be interpreted"):
+        circuit.cx(0, 1.5)
+    with pytest.raises(TypeError, match=r"^argument 'theta': "):
+        circuit.cp(0, 1, "a")
+
+
+@pytest.mark.parametrize("n", [0, 31, 2**64 - 1])
+def test_out_of_range_count_accepted_until_a_register_is_built(n):
+    circuit = QuantumCircuit(n)
+    with pytest.raises(ValueError) as e:
+        circuit.statevector()
+    assert e.value.args == (RANGE,)
+    circuit.h(99)  # the count is checked before any gate is replayed
+    with pytest.raises(ValueError, match=f"^{RANGE}$"):
+        circuit.statevector()
+
+
+def test_statevector_of_empty_and_bell_circuits():
+    arr = QuantumCircuit(2).statevector()
+    assert arr.dtype == np.complex128 and arr.shape == (4,)
+    assert arr.flags.c_contiguous and arr.flags.writeable and arr.flags.owndata
+    assert bits(arr) == basis(2, 0)
+    bell = QuantumCircuit(2)
+    bell.h(0)
+    bell.cx(0, 1)
+    first = bell.statevector()
+    assert bits(first) == [H, 0, 0, 0, 0, 0, H, 0]
+    first[:] = 0
+    second = bell.statevector()
+    assert not np.shares_memory(first, second)
+    assert bits(second) == [H, 0, 0, 0, 0, 0, H, 0]
+
+
+def test_statevector_replay_error():
+    circuit = QuantumCircuit(2)
+    circuit.h(5)
+    with pytest.raises(IndexError) as e:
+        circuit.statevector()
+    assert e.value.args == ("qubit index out of range",)
+
+
+def test_apply_gates_keeps_the_gates_before_a_failing_one():
+    circuit = QuantumCircuit(2)
+    circuit.x(0)
+    circuit.cx(0, 7)
+    circuit.x(1)
+    sv = StateVecPy(2, seed=1)
+    with pytest.raises(IndexError) as e:
+        circuit.apply_gates(sv)
+    assert e.value.args == ("control/target index out of range",)
+    assert bits(sv.amplitudes()) == basis(2, 1)
+    sv.x(0)  # the register is not left borrowed
+    assert bits(sv.amplitudes()) == basis(2, 0)
+
+
+@pytest.mark.parametrize(
+    "name, args, message",
+    [
+        ("swap", (0, 9), "swap index out of range"),
+        ("ccx", (0, 1, 9), "index out of range"),
+        ("cswap", (9, 0, 1), "qubit index out of range"),
+        ("rz", (2, 0.5), "qubit index out of range"),
+        ("cy", (0, 9), None),
+        ("cz", (0, 9), None),
+        ("cp", (9, 0, 0.5), None),
+    ],
+)
+def test_replay_fails_like_the_register_method(name, args, message):
+    circuit = QuantumCircuit(2)
+    circuit.h(1)
+    getattr(circuit, name)(*args)
+    replayed = StateVecPy(2, seed=1)
+    direct = StateVecPy(2, seed=1)
+    direct.h(1)
+
+    def outcome(call):
+        try:
+            call()
+        except Exception as e:  # noqa: BLE001 - the outcome itself is compared
+            return type(e), e.args
+        return None
+
+    got = outcome(lambda: circuit.apply_gates(replayed))
+    assert got == outcome(lambda: getattr(direct, name)(*args))
+    if message is not None:
+        assert got == (IndexError, (message,))
+    assert bits(replayed.amplitudes()) == bits(direct.amplitudes())
+
+
+def test_replay_onto_a_larger_register():
+    circuit = QuantumCircuit(1)
+    circuit.h(0)
+    sv = StateVecPy(3, seed=1)
+    circuit.apply_gates(sv)
+    assert bits(sv.amplitudes()) == [H, 0, H, 0] + [0] * 12
+
+
+def test_empty_circuit_leaves_the_register_unchanged():
+    sv = StateVecPy(2, seed=1)
+    sv.ry(1, 0.3)
+    before = bits(sv.amplitudes())
+    QuantumCircuit(5).apply_gates(sv=sv)
+    assert bits(sv.amplitudes()) == before
+
+
+@pytest.mark.parametrize(
+    "arg, message",
+    [
+        (5, "argument 'sv': 'int' object cannot be converted to 'StateVecPy'"),
+        (None, "argument 'sv': 'NoneType' object cannot be converted to 'StateVecPy'"),
+        ("qc", "argument 'sv': 'QuantumCircuit' object cannot be converted to 'StateVecPy'"),
+    ],
+)
+def test_apply_gates_rejects_other_objects(arg, message):
+    circuit = QuantumCircuit(1)
+    if arg == "qc":
+        arg = circuit
+    with pytest.raises(TypeError) as e:
+        circuit.apply_gates(arg)
+    assert e.value.args == (message,)
+
+
+def test_apply_gates_needs_an_unborrowed_register():
+    circuit = QuantumCircuit(1)
+    circuit.x(0)
+    sv = StateVecPy(2, seed=1)
+    seen = []
+
+    class ReplaysDuringGate:
+        def __index__(self):
+            try:
+                circuit.apply_gates(sv)
+            except RuntimeError as e:
+                seen.append(e.args)
+            return 1
+
+    sv.x(ReplaysDuringGate())
+    assert seen == [("Already borrowed",)]
+    assert bits(sv.amplitudes()) == basis(2, 2)
+
+
+@pytest.mark.parametrize("call", [
+    lambda c, sv: c.statevector(),
+    lambda c, sv: c.apply_gates(sv),
+])
+def test_replays_are_refused_while_recording(call):
+    circuit = QuantumCircuit(1)
+    sv = StateVecPy(1, seed=1)
+    seen = []
+
+    class ReplaysDuringRecording:
+        def __index__(self):
+            try:
+                call(circuit, sv)
+            except RuntimeError as e:
+                seen.append(e.args)
+            return 0
+
+    circuit.x(ReplaysDuringRecording())
+    assert seen == [("Already mutably borrowed",)]
+    assert bits(circuit.statevector()) == basis(1, 1)
+
+
+FINITE = [0.0, -0.0, math.pi, -0.125, 1.3125, 1e300]
+NON_FINITE = FINITE + [float("inf"), float("-inf"), float("nan")]
+
+
+def random_circuit(seed):
+    """Qubit count and 40 gates over all twenty kinds; indices may repeat, all in range."""
+    rng = random.Random(seed)
+    n = 1 + seed % 4
+    # Every third circuit also meets non-finite angles; the rest keep informative amplitudes.
+    angles = NON_FINITE if seed % 3 == 0 else FINITE
+    gates = []
+    for _ in range(40):
+        name, params = RECORDING[rng.randrange(len(RECORDING))]
+        args = [rng.choice(angles) if p == "theta" else rng.randrange(n)
+                for p in params.split(", ")]
+        gates.append((name, args))
+    return n, gates
+
+
+SEEDS = range(12)
+
+
+@pytest.mark.parametrize("seed", SEEDS)
+def test_random_circuits_replay_bit_for_bit(seed):
+    n, gates = random_circuit(seed)
+    circuit = QuantumCircuit(n)
+    direct = StateVecPy(n, seed=2)
+    for name, args in gates:
+        getattr(circuit, name)(*args)
+        getattr(direct, name)(*args)
+    expected = bits(direct.amplitudes())
+    assert expected != basis(n, 0)
+    assert bits(circuit.statevector()) == expected
+    target = StateVecPy(n, seed=3)
+    circuit.apply_gates(target)
+    assert bits(target.amplitudes()) == expected
+
+
+def test_random_circuits_cover_every_gate_kind():
+    seen = {name for seed in SEEDS for name, _ in random_circuit(seed)[1]}
+    assert seen == {name for name, _ in RECORDING}
