@@ -2,8 +2,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "binding/counts.h"
 #include "binding/method.h"
 #include "binding/numpy_export.h"
+#include "engine/measure.h"
 #include "engine/register.h"
 #include "lib/register_class.h"
 #include "lib/types.h"
@@ -47,6 +49,7 @@ inline constexpr ParamList kStateVecCz{kCls, "cz", {"control", "target"}, 2, 2};
 inline constexpr ParamList kStateVecCcx{kCls, "ccx", {"c1", "c2", "t"}, 3, 3};
 inline constexpr ParamList kStateVecCswap{kCls, "cswap", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kStateVecCp{kCls, "cp", {"control", "target", "theta"}, 3, 3};
+inline constexpr ParamList kStateVecMeasureCounts{kCls, "measure_counts", {"shots", "seed"}, 2, 1};
 inline constexpr ParamList kStateVecCheckQubit{kCls, "check_qubit", {"q"}, 1, 1};
 
 PyObject* statevec_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
@@ -73,6 +76,12 @@ PyObject* amplitude(Register& reg, std::uint64_t i) {
 
 // A copy of the whole vector, made while the shared borrow is held.
 PyObject* amplitudes(Register& reg) { return binding::export_array(reg.amplitudes()); }
+
+PyObject* measure_counts(Register& reg, std::uint64_t shots, std::optional<std::uint64_t> seed) {
+  auto counts = engine::measure_counts(reg, shots, seed);
+  if (!counts.ok()) return binding::raise(counts.error());
+  return binding::counts_dict(counts.value(), reg.n_qubits());
+}
 
 PyObject* length(Register& reg) { return binding::from_u64(reg.length()); }
 
@@ -142,6 +151,8 @@ PyMethodDef kMethods[] = {
         "cswap", "cswap($self, c, t1, t2)\n--\n\n"),
     method_def<method<&Register::cp, kStateVecCp, Borrow::kExclusive>>(
         "cp", "cp($self, control, target, theta)\n--\n\n"),
+    method_def<method<&measure_counts, kStateVecMeasureCounts, Borrow::kExclusive>>(
+        "measure_counts", "measure_counts($self, shots, seed=None)\n--\n\n"),
     method_def<method<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>>(
         "check_qubit", "check_qubit($self, q)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
