@@ -1,0 +1,430 @@
+// Measurement: known counts, the generator's reseed or two-word skip, the sampler's errors, and
+// the batched search held against the sampler's own per-draw search.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/errors.h"
+#include "engine/measure.h"
+#include "engine/register.h"
+#include "random/chacha.h"
+#include "random/weighted.h"
+
+namespace amplion::engine {
+namespace {
+
+using random::ChaChaGenerator;
+using random::WeightedIndex;
+using CountMap = std::map<std::uint64_t, std::uint64_t>;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
+
+CountMap map_of(const Counts& counts) {
+  CountMap m;
+  counts.for_each([&m](std::uint64_t index, std::uint64_t count) {
+    EXPECT_TRUE(m.emplace(index, count).second) << "index " << index << " reported twice";
+    return true;
+  });
+  EXPECT_EQ(m.size(), counts.size());
+  return m;
+}
+
+std::vector<std::uint64_t> amplitude_bits(const Register& reg) {
+  std::vector<std::uint64_t> out;
+  for (const Complex64& a : reg.amplitudes()) {
+    out.push_back(bits(a.re));
+    out.push_back(bits(a.im));
+  }
+  return out;
+}
+
+// Same position in the same stream: equal counters and positions, then equal draws across
+// the next refill.
+void expect_same_stream(ChaChaGenerator got, ChaChaGenerator want) {
+  EXPECT_EQ(got.key(), want.key());
+  EXPECT_EQ(got.counter(), want.counter());
+  EXPECT_EQ(got.position(), want.position());
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(got.draw_u64(), want.draw_u64()) << "draw " << i;
+}
+
+Register make(std::uint64_t n_qubits, std::uint64_t seed) {
+  auto r = Register::create(n_qubits, seed);
+  EXPECT_TRUE(r.ok());
+  return std::move(r.value());
+}
+
+void h_all(Register& reg) {
+  for (std::uint64_t q = 0; q < reg.n_qubits(); ++q) ASSERT_TRUE(reg.h(q).ok());
+}
+
+// Counts after H on every qubit, 16 shots; keys are basis indices (qubit 0 is bit 0).
+TEST(MeasureCounts, KnownAnswers) {
+  struct Case {
+    const char* name;
+    std::uint64_t n_qubits;
+    std::uint64_t constructor_seed;
+    std::optional<std::uint64_t> seed;
+    CountMap expected;
+  };
+  const Case cases[] = {
+      {"one qubit, seed 0", 1, 99, 0, {{0, 7}, {1, 9}}},
+      {"one qubit, seed 42", 1, 99, 42, {{0, 8}, {1, 8}}},
+      {"constructed with seed 0, no seed", 1, 0, std::nullopt, {{0, 8}, {1, 8}}},
+      {"two qubits, seed 0", 2, 99, 0, {{0, 5}, {1, 2}, {2, 3}, {3, 6}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Register reg = make(c.n_qubits, c.constructor_seed);
+    h_all(reg);
+    auto counts = measure_counts(reg, 16, c.seed);
+    ASSERT_TRUE(counts.ok());
+    EXPECT_EQ(map_of(counts.value()), c.expected);
+  }
+}
+
+TEST(MeasureCounts, BasisStatesGiveOneOutcome) {
+  struct Case {
+    const char* name;
+    std::uint64_t n_qubits;
+    std::function<void(Register&)> prepare;
+    std::uint64_t index;
+  };
+  const Case cases[] = {
+      {"fresh one qubit", 1, [](Register&) {}, 0},
+      {"x on qubit 0 of 2", 2, [](Register& r) { ASSERT_TRUE(r.x(0).ok()); }, 1},
+      {"x on qubit 1 of 2", 2, [](Register& r) { ASSERT_TRUE(r.x(1).ok()); }, 2},
+      {"x on the top qubit of 12", 12, [](Register& r) { ASSERT_TRUE(r.x(11).ok()); }, 2048},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Register reg = make(c.n_qubits, 5);
+    c.prepare(reg);
+    for (std::uint64_t shots : {std::uint64_t{1}, std::uint64_t{1000}, std::uint64_t{70000}}) {
+      auto counts = measure_counts(reg, shots, 3);
+      ASSERT_TRUE(counts.ok());
+      EXPECT_EQ(map_of(counts.value()), (CountMap{{c.index, shots}}));
+    }
+  }
+}
+
+// The generator is reseeded, or moved on by exactly two words, before anything else; then it
+// advances by one draw per shot.
+TEST(MeasureGenerator, ReseedOrSkipThenOneDrawPerShot) {
+  struct Case {
+    const char* name;
+    std::optional<std::uint64_t> seed;
+    std::size_t odd_words;  // words taken before the call, leaving an odd position
+    std::uint64_t shots;
+  };
+  const Case cases[] = {
+      {"seed, no shots", 7, 0, 0},
+      {"seed, 16 shots", 7, 0, 16},
+      {"seed after odd words, 100 shots", 7, 1, 100},
+      {"no seed, no shots", std::nullopt, 0, 0},
+      {"no seed, 16 shots", std::nullopt, 0, 16},
+      {"no seed, skip across a refill", std::nullopt, 63, 5},
+      {"no seed, many batches", std::nullopt, 3, 100000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Register reg = make(3, 11);
+    h_all(reg);
+    ASSERT_TRUE(reg.x(1).ok());
+    std::vector<std::uint8_t> taken(4 * c.odd_words);
+    reg.rng().draw_bytes(taken);
+    ChaChaGenerator want = reg.rng();
+    if (c.seed) {
+      want = ChaChaGenerator::seed_from_u64(*c.seed);
+    } else {
+      std::uint8_t skipped[8];
+      want.draw_bytes(skipped);
+    }
+    for (std::uint64_t i = 0; i < c.shots; ++i) want.draw_u64();
+    auto counts = measure_counts(reg, c.shots, c.seed);
+    ASSERT_TRUE(counts.ok());
+    EXPECT_EQ(counts.value().size() == 0, c.shots == 0);
+    expect_same_stream(reg.rng(), want);
+  }
+}
+
+// The plain sampler, one draw and one search per shot: what every measurement must equal.
+CountMap per_draw_counts(const Register& reg, ChaChaGenerator& gen, std::uint64_t shots) {
+  std::vector<double> p;
+  for (const Complex64& a : reg.amplitudes()) p.push_back(a.re * a.re + a.im * a.im);
+  auto w = WeightedIndex::build(std::span<const double>(p));
+  EXPECT_TRUE(w.ok());
+  CountMap m;
+  for (std::uint64_t i = 0; i < shots; ++i) ++m[w.value().sample(gen)];
+  return m;
+}
+
+// A seeded call followed by an unseeded one: the second call's draws start two words after
+// the last word the first call used.
+TEST(MeasureGenerator, UnseededCallContinuesTheSeededStream) {
+  Register reg = make(4, 1);
+  h_all(reg);
+  ASSERT_TRUE(reg.ry(2, 0.7).ok());
+  auto first = measure_counts(reg, 300, 21);
+  auto second = measure_counts(reg, 500, std::nullopt);
+  ASSERT_TRUE(first.ok() && second.ok());
+
+  ChaChaGenerator gen = ChaChaGenerator::seed_from_u64(21);
+  EXPECT_EQ(map_of(first.value()), per_draw_counts(reg, gen, 300));
+  gen.draw_u64();
+  EXPECT_EQ(map_of(second.value()), per_draw_counts(reg, gen, 500));
+}
+
+// Errors of the sampler come after the generator step and leave the amplitudes untouched.
+TEST(MeasureErrors, SamplerErrorsKeepTheGeneratorStep) {
+  struct Case {
+    const char* name;
+    std::function<void(std::span<Complex64>)> spoil;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"NaN real part first", [](std::span<Complex64> a) { a[0].re = kNaN; },
+       "A weight is invalid in distribution"},
+      {"NaN imaginary part last", [](std::span<Complex64> a) { a[a.size() - 1].im = kNaN; },
+       "A weight is invalid in distribution"},
+      {"NaN after an infinity", [](std::span<Complex64> a) { a[1].re = kInf; a[2].im = kNaN; },
+       "A weight is invalid in distribution"},
+      {"all zero, signed zeros too",
+       [](std::span<Complex64> a) {
+         for (Complex64& z : a) z = Complex64{0.0, -0.0};
+         a[3] = Complex64{-0.0, -0.0};
+       },
+       "All weights are zero in distribution"},
+      {"squares underflow to zero",
+       [](std::span<Complex64> a) {
+         for (Complex64& z : a) z = Complex64{0x1p-600, -0x1p-540};
+       },
+       "All weights are zero in distribution"},
+  };
+  for (const Case& c : cases) {
+    for (const std::optional<std::uint64_t> seed :
+         {std::optional<std::uint64_t>{5}, std::optional<std::uint64_t>{}}) {
+      for (const std::uint64_t shots : {std::uint64_t{0}, std::uint64_t{10}}) {
+        SCOPED_TRACE(std::string(c.name) + (seed ? ", seed" : ", no seed") +
+                     (shots == 0 ? ", no shots" : ", 10 shots"));
+        Register reg = make(3, 8);
+        h_all(reg);
+        c.spoil(reg.mutable_amplitudes());
+        const std::vector<std::uint64_t> before = amplitude_bits(reg);
+        ChaChaGenerator want = reg.rng();
+        if (seed) {
+          want = ChaChaGenerator::seed_from_u64(*seed);
+        } else {
+          std::uint8_t skipped[8];
+          want.draw_bytes(skipped);
+        }
+        auto counts = measure_counts(reg, shots, seed);
+        ASSERT_FALSE(counts.ok());
+        EXPECT_EQ(counts.error().kind, ErrorKind::kValue);
+        EXPECT_EQ(counts.error().message, c.message);
+        EXPECT_EQ(amplitude_bits(reg), before);
+        expect_same_stream(reg.rng(), want);
+      }
+    }
+  }
+}
+
+TEST(MeasureErrors, InfiniteTotalIsAFaultAfterTheGeneratorStep) {
+  const std::function<void(std::span<Complex64>)> spoils[] = {
+      [](std::span<Complex64> a) { a[2].re = kInf; },
+      [](std::span<Complex64> a) { a[0].im = -0x1p600; },  // the square overflows
+      [](std::span<Complex64> a) { a[1].re = 0x1.8p511; a[6].re = 0x1.8p511; },  // the sum does
+  };
+  for (const auto& spoil : spoils) {
+    Register reg = make(3, 8);
+    spoil(reg.mutable_amplitudes());
+    const std::vector<std::uint64_t> before = amplitude_bits(reg);
+    try {
+      (void)measure_counts(reg, 4, 77);
+      ADD_FAILURE() << "no fault";
+    } catch (const Fault& f) {
+      EXPECT_STREQ(f.what(), "Uniform::new: range overflow");
+    }
+    EXPECT_EQ(amplitude_bits(reg), before);
+    expect_same_stream(reg.rng(), ChaChaGenerator::seed_from_u64(77));
+  }
+}
+
+TEST(MeasureCounts, EqualsOneSearchPerDraw) {
+  struct Case {
+    const char* name;
+    std::uint64_t n_qubits;
+    std::function<void(Register&)> prepare;
+    std::uint64_t shots;
+  };
+  const auto uniform = [](Register& r) { h_all(r); };
+  const Case cases[] = {
+      {"uniform 10 qubits, counters, several batches", 10, uniform, 100000},
+      {"uniform 16 qubits, table grows", 16, uniform, 12000},
+      {"ghz 10 qubits",
+       10,
+       [](Register& r) {
+         ASSERT_TRUE(r.h(0).ok());
+         for (std::uint64_t q = 1; q < 10; ++q) ASSERT_TRUE(r.cx(0, q).ok());
+       },
+       200000},
+      {"16 of 4096 reachable, table, several batches",
+       12,
+       [](Register& r) {
+         for (std::uint64_t q : {1, 4, 7, 11}) ASSERT_TRUE(r.h(q).ok());
+       },
+       70001},
+      {"uneven 6 qubits",
+       6,
+       [](Register& r) {
+         for (std::uint64_t q = 0; q < 6; ++q) {
+           ASSERT_TRUE(r.ry(q, 0.3 + 0.4 * static_cast<double>(q)).ok());
+           ASSERT_TRUE(r.rz(q, 1.1 - 0.2 * static_cast<double>(q)).ok());
+         }
+         ASSERT_TRUE(r.cx(0, 5).ok());
+       },
+       50000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Register reg = make(c.n_qubits, 4);
+    c.prepare(reg);
+    const std::vector<std::uint64_t> before = amplitude_bits(reg);
+    ChaChaGenerator gen = ChaChaGenerator::seed_from_u64(1234);
+    const CountMap want = per_draw_counts(reg, gen, c.shots);
+    auto counts = measure_counts(reg, c.shots, 1234);
+    ASSERT_TRUE(counts.ok());
+    const CountMap got = map_of(counts.value());
+    EXPECT_EQ(got, want);
+    for (const auto& [index, count] : got) {
+      const Complex64 a = reg.amplitudes()[index];
+      EXPECT_GT(a.re * a.re + a.im * a.im, 0.0) << "index " << index << " has probability 0";
+    }
+    EXPECT_EQ(amplitude_bits(reg), before);
+    expect_same_stream(reg.rng(), gen);
+  }
+}
+
+// Weight lists for the batched search: zeros, long runs of zeros, sums that absorb a tiny
+// weight (equal partial sums without a zero), and totals that are powers of two so that draws
+// can be placed exactly on a partial sum.
+struct WeightList {
+  std::string name;
+  std::vector<double> weights;
+  bool exact;  // total is a power of two: partial sums are reachable points
+};
+
+std::vector<WeightList> weight_lists() {
+  std::vector<WeightList> lists = {
+      {"one weight", {3.0}, false},
+      {"zero then one", {0.0, 1.0}, true},
+      {"one then zero", {1.0, 0.0}, true},
+      {"absorbed tiny weights", {1.0, 1e-20, 1.0, 1e-300, 0.0, 2.0}, true},
+      {"subnormal total: every point is zero", {0.0, 0.0, 5e-324, 0.0}, false},
+      {"negative zero first", {-0.0, 0.5, 0.5}, true},
+  };
+  std::mt19937_64 rng(20240611);
+  for (int k = 0; k < 40; ++k) {
+    // Small integers, mostly zero, with runs of zeros; a last weight makes the total 2^m.
+    std::vector<double> w;
+    const std::size_t n = 1 + rng() % 400;
+    double sum = 0.0;
+    while (w.size() < n) {
+      if (rng() % 5 == 0) {
+        const std::size_t run = rng() % 64;
+        for (std::size_t i = 0; i < run && w.size() < n; ++i) w.push_back(0.0);
+      } else {
+        const double x = static_cast<double>(rng() % 4);
+        w.push_back(x);
+        sum += x;
+      }
+    }
+    w.push_back(std::exp2(std::ceil(std::log2(sum + 1.0))) - sum);
+    lists.push_back({"integers " + std::to_string(k), w, true});
+  }
+  for (int k = 0; k < 20; ++k) {
+    std::vector<double> w(1 + rng() % 3000);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (double& x : w) x = rng() % 3 == 0 ? unit(rng) * unit(rng) : 0.0;
+    w[rng() % w.size()] = 0.25;
+    lists.push_back({"doubles " + std::to_string(k), w, false});
+  }
+  std::vector<double> sparse(std::size_t{1} << 16, 0.0);
+  sparse[0] = 1.0;
+  sparse[40000] = 2.0;
+  sparse[65535] = 1.0;
+  lists.push_back({"three in 65536", sparse, true});
+  return lists;
+}
+
+// Every partial sum as a draw (when reachable), its neighbours one point below and above,
+// the extremes, and random draws; the low 12 bits, which the sampler ignores, vary too.
+std::vector<std::uint64_t> draws_for(const WeightedIndex& w, bool exact, std::mt19937_64& rng) {
+  std::vector<std::uint64_t> u = {0, 0xFFF, ~std::uint64_t{0}, std::uint64_t{1} << 63};
+  if (exact) {
+    for (const double c : w.cumulative()) {
+      if (!(c < w.total())) continue;  // trailing zero weights: no point reaches the total
+      const auto point = static_cast<std::uint64_t>(c / w.total() * 0x1p52) << 12;
+      // + 0.0 turns a partial sum of -0.0 into the point 0.0 it is reached at.
+      EXPECT_EQ(bits(w.point_of(point)), bits(c + 0.0)) << "draw not on the partial sum";
+      u.push_back(point | (rng() & 0xFFF));
+      if (point != 0) u.push_back(point - 0x1000);
+      u.push_back(point + 0x1000);
+    }
+  }
+  for (int i = 0; i < 3000; ++i) u.push_back(rng());
+  std::shuffle(u.begin(), u.end(), rng);
+  return u;
+}
+
+TEST(BatchSampler, EqualsOneSearchPerDraw) {
+  std::mt19937_64 rng(7);
+  for (const WeightList& list : weight_lists()) {
+    SCOPED_TRACE(list.name);
+    auto built = WeightedIndex::build(std::span<const double>(list.weights));
+    ASSERT_TRUE(built.ok());
+    const WeightedIndex& w = built.value();
+    const std::vector<std::uint64_t> draws = draws_for(w, list.exact, rng);
+    CountMap want;
+    for (const std::uint64_t u : draws) ++want[w.index_of(w.point_of(u))];
+
+    const std::uint64_t batches[] = {1, 5, 64, 700, 4096, 40000};
+    for (const std::uint64_t batch : batches) {
+      SCOPED_TRACE(batch);
+      auto sampler = BatchSampler::create(w, batch);
+      ASSERT_TRUE(sampler.ok());
+      CountMap got;
+      for (std::size_t at = 0; at < draws.size(); at += batch) {
+        const std::size_t n = std::min<std::size_t>(batch, draws.size() - at);
+        const auto runs = sampler.value().count(std::span(draws).subspan(at, n));
+        std::uint64_t total = 0;
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+          ASSERT_GT(runs[r].count, 0u);
+          if (r > 0) {
+            ASSERT_LT(runs[r - 1].index, runs[r].index);
+          }
+          got[runs[r].index] += runs[r].count;
+          total += runs[r].count;
+        }
+        ASSERT_EQ(total, n);
+      }
+      ASSERT_EQ(got, want);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace amplion::engine
