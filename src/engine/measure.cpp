@@ -48,23 +48,47 @@ unsigned bucket_bits_for(std::uint64_t batch) {
   return std::clamp(width, 4u, 18u) - 3;
 }
 
-// Appends (index, n), merging with the last run when the index repeats. Indices arrive in
-// ascending order, so the runs end up strictly ascending.
-class RunWriter {
+// Passes (index, n) on to the sink, merging runs of one index. Indices arrive in ascending
+// order, so the sink sees them strictly ascending. Once the sink refuses a run, add and flush
+// return false and status() holds the sink's error.
+class RunMerger {
  public:
-  explicit RunWriter(OutcomeCount* out) : out_(out) {}
-  void add(std::uint64_t index, std::uint64_t n) {
-    if (size_ != 0 && out_[size_ - 1].index == index) {
-      out_[size_ - 1].count += n;
-    } else {
-      out_[size_++] = OutcomeCount{index, n};
+  explicit RunMerger(RunSink& sink) : sink_(sink) {}
+  bool add(std::uint64_t index, std::uint64_t n) {
+    if (pending_ != 0 && index == index_) {
+      pending_ += n;
+      return true;
     }
+    if (!flush()) return false;
+    index_ = index;
+    pending_ = n;
+    return true;
   }
-  std::size_t size() const { return size_; }
+  bool flush() {
+    const std::uint64_t n = std::exchange(pending_, 0);
+    if (n != 0) status_ = sink_.add(index_, n);
+    return status_.ok();
+  }
+  const Status& status() const { return status_; }
 
  private:
-  OutcomeCount* out_;
-  std::size_t size_ = 0;
+  RunSink& sink_;
+  std::uint64_t index_ = 0;
+  std::uint64_t pending_ = 0;
+  Status status_;
+};
+
+// Adds every run to a counter per basis index.
+class DenseSink final : public RunSink {
+ public:
+  explicit DenseSink(std::uint64_t* counters) : counters_(counters) {}
+  Status add(std::uint64_t index, std::uint64_t count) override {
+    counters_[index] += count;
+    return {};
+  }
+
+ private:
+  std::uint64_t* counters_;
 };
 
 // Golden-ratio multiplier: neighbouring indices land far apart in the table.
@@ -77,13 +101,12 @@ std::string qubits_text(std::uint64_t n_qubits) { return std::to_string(n_qubits
 
 BatchSampler::BatchSampler(const WeightedIndex& weights, unsigned bits,
                            Block<std::uint64_t> bounds, Block<std::uint32_t> starts,
-                           Block<std::uint64_t> sorted, Block<OutcomeCount> runs)
+                           Block<std::uint64_t> sorted)
     : weights_(&weights),
       bits_(bits),
       bounds_(std::move(bounds)),
       starts_(std::move(starts)),
-      sorted_(std::move(sorted)),
-      runs_(std::move(runs)) {}
+      sorted_(std::move(sorted)) {}
 
 Result<BatchSampler> BatchSampler::create(const WeightedIndex& weights, std::uint64_t batch) {
   // Bucket tallies are 32-bit.
@@ -96,8 +119,6 @@ Result<BatchSampler> BatchSampler::create(const WeightedIndex& weights, std::uin
   if (!starts.ok()) return starts.error();
   auto sorted = Block<std::uint64_t>::allocate(batch, "measurement draws");
   if (!sorted.ok()) return sorted.error();
-  auto runs = Block<OutcomeCount>::allocate(batch, "measurement draws");
-  if (!runs.ok()) return runs.error();
 
   // Bucket j holds the draws whose top `bits` bits are j. The point of a draw never decreases
   // as the draw grows, nor does the index of a point, so the bucket's smallest and largest
@@ -115,10 +136,10 @@ Result<BatchSampler> BatchSampler::create(const WeightedIndex& weights, std::uin
     bounds.value()[2 * j + 1] = cursor;
   }
   return BatchSampler(weights, bits, std::move(bounds.value()), std::move(starts.value()),
-                      std::move(sorted.value()), std::move(runs.value()));
+                      std::move(sorted.value()));
 }
 
-std::span<const OutcomeCount> BatchSampler::count(std::span<const std::uint64_t> draws) {
+Status BatchSampler::count(std::span<const std::uint64_t> draws, RunSink& sink) {
   if (draws.size() > sorted_.size()) fault("measurement batch larger than its buffers");
   const unsigned shift = 64 - bits_;
   const std::uint64_t buckets = std::uint64_t{1} << bits_;
@@ -141,14 +162,14 @@ std::span<const OutcomeCount> BatchSampler::count(std::span<const std::uint64_t>
   }
 
   const double* c = weights_->cumulative().data();
-  RunWriter out(runs_.data());
+  RunMerger out(sink);
   for (std::uint64_t j = 0; j < buckets; ++j) {
     const std::uint32_t n = tally[j];
     if (n == 0) continue;
     const std::uint64_t lo = bounds[2 * j];
     const std::uint64_t hi = bounds[2 * j + 1];
     if (lo == hi) {
-      out.add(lo, n);
+      if (!out.add(lo, n)) return out.status();
       continue;
     }
     std::uint64_t* first = sorted + (next[j] - n);
@@ -157,19 +178,26 @@ std::span<const OutcomeCount> BatchSampler::count(std::span<const std::uint64_t>
     std::uint64_t cursor = lo;
     for (const std::uint64_t* u = first; u != last; ++u) {
       cursor = advance(c, cursor, hi, weights_->point_of(*u));
-      out.add(cursor, 1);
+      if (!out.add(cursor, 1)) return out.status();
     }
   }
-  return runs_.span().first(out.size());
+  out.flush();
+  return out.status();
 }
 
-Status CountTable::reserve(std::uint64_t more) {
-  const std::uint64_t capacity = slots_.size();
-  if (more <= capacity / 2 - used_) return {};
-  const std::uint64_t need = used_ + more;
-  // Guards the doubling below; no table of 2^62 entries could be allocated anyway.
-  if (need > (std::uint64_t{1} << 61)) return memory_error(UINT64_MAX, "measurement counts");
-  const std::uint64_t slots = std::max(kMinTableSlots, std::bit_ceil(2 * need));
+Status CountTable::add(std::uint64_t index, std::uint64_t count) {
+  if (used_ >= slots_.size() / 2) {
+    Status grown = grow();
+    if (!grown.ok()) return grown;
+  }
+  insert(index, count);
+  return {};
+}
+
+Status CountTable::grow() {
+  // Doubling from 16 slots: the table can never reach 2^63 slots, since every basis index
+  // it holds is below 2^30.
+  const std::uint64_t slots = std::max(kMinTableSlots, 2 * slots_.size());
   auto block = Block<OutcomeCount>::allocate(slots, "measurement counts");
   if (!block.ok()) return block.error();
   CountTable grown;
@@ -177,14 +205,14 @@ Status CountTable::reserve(std::uint64_t more) {
   grown.shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots));
   std::memset(grown.slots_.data(), 0xFF, slots * sizeof(OutcomeCount));  // every index kEmpty
   for_each([&grown](std::uint64_t index, std::uint64_t count) {
-    grown.add(index, count);
+    grown.insert(index, count);
     return true;
   });
   *this = std::move(grown);
   return {};
 }
 
-void CountTable::add(std::uint64_t index, std::uint64_t count) {
+void CountTable::insert(std::uint64_t index, std::uint64_t count) {
   const std::uint64_t mask = slots_.size() - 1;
   std::uint64_t at = (index * kHashMultiplier) >> shift_;
   for (;;) {
@@ -253,18 +281,14 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
 
   // The draws run on a copy, kept only when every shot has been counted.
   random::ChaChaGenerator gen = rng;
+  DenseSink dense_sink(counts.dense_.data());
+  RunSink& sink = dense ? static_cast<RunSink&>(dense_sink) : counts.sparse_;
   for (std::uint64_t left = shots; left != 0;) {
     const std::uint64_t n = std::min(left, batch);
     std::uint64_t* u = draws.value().data();
     for (std::uint64_t i = 0; i < n; ++i) u[i] = gen.draw_u64();
-    const std::span<const OutcomeCount> runs = sampler.value().count(draws.value().span().first(n));
-    if (dense) {
-      for (const OutcomeCount& r : runs) counts.dense_[r.index] += r.count;
-    } else {
-      const Status room = counts.sparse_.reserve(runs.size());
-      if (!room.ok()) return room.error();
-      for (const OutcomeCount& r : runs) counts.sparse_.add(r.index, r.count);
-    }
+    const Status counted = sampler.value().count(draws.value().span().first(n), sink);
+    if (!counted.ok()) return counted.error();
     left -= n;
   }
   if (dense) {

@@ -21,9 +21,19 @@ struct OutcomeCount {
 
 // Draws per batch, whatever `shots` is: a quarter of the register's length within these
 // bounds, so that each pass over the partial sums serves many draws while the batch buffers
-// (32 bytes a draw) stay at 8 MiB or less.
+// (16 bytes a draw) stay at 4 MiB or less.
 inline constexpr std::uint64_t kMinMeasureBatch = std::uint64_t{1} << 15;
 inline constexpr std::uint64_t kMaxMeasureBatch = std::uint64_t{1} << 18;
+
+// Receives the outcomes of a batch as runs: (index, how many draws gave it).
+class RunSink {
+ public:
+  // An error stops the batch and is handed back to the caller of BatchSampler::count.
+  virtual Status add(std::uint64_t index, std::uint64_t count) = 0;
+
+ protected:
+  ~RunSink() = default;
+};
 
 // Maps batches of 64-bit draws to indices exactly as WeightedIndex::sample maps each one, but
 // in ascending order, so that the partial sums are read front to back. The draws are split by
@@ -35,34 +45,29 @@ class BatchSampler {
   // `batch` is the most draws one call of count() receives. `weights` must outlive the sampler.
   static Result<BatchSampler> create(const random::WeightedIndex& weights, std::uint64_t batch);
 
-  // The indices of `draws` (at most `batch` of them), as runs of strictly ascending index with
-  // their counts (the counts sum to draws.size()). The runs stay valid until the next call.
-  std::span<const OutcomeCount> count(std::span<const std::uint64_t> draws);
+  // Hands the indices of `draws` (at most `batch` of them) to `sink` as runs of strictly
+  // ascending index; the run counts sum to draws.size().
+  Status count(std::span<const std::uint64_t> draws, RunSink& sink);
 
   unsigned bucket_bits() const { return bits_; }
 
  private:
   BatchSampler(const random::WeightedIndex& weights, unsigned bits, Block<std::uint64_t> bounds,
-               Block<std::uint32_t> starts, Block<std::uint64_t> sorted,
-               Block<OutcomeCount> runs);
+               Block<std::uint32_t> starts, Block<std::uint64_t> sorted);
 
   const random::WeightedIndex* weights_;
   unsigned bits_;                  // buckets are the top bits_ bits of a draw, 1 to 15
   Block<std::uint64_t> bounds_;    // bucket j: index of its lowest draw at 2j, highest at 2j+1
   Block<std::uint32_t> starts_;    // per bucket: draws, then where its draws go in sorted_
   Block<std::uint64_t> sorted_;    // the draws of buckets that need a search, bucket by bucket
-  Block<OutcomeCount> runs_;
 };
 
-// Counts keyed by basis index in an open-addressing table, at most half full. Room is made
-// before each batch (reserve), so add itself never allocates.
-class CountTable {
+// Counts keyed by basis index in an open-addressing table, at most half full.
+class CountTable final : public RunSink {
  public:
-  CountTable() = default;
-
-  // Room for `more` indices not yet in the table; a MemoryError leaves the table as it was.
-  Status reserve(std::uint64_t more);
-  void add(std::uint64_t index, std::uint64_t count);
+  // Adds `count` to the index's entry, creating it at 0 first. Growing the table may fail with
+  // a MemoryError, which leaves the table as it was.
+  Status add(std::uint64_t index, std::uint64_t count) override;
 
   std::uint64_t size() const { return used_; }
   // Calls f(index, count) for every entry, in table order, until f returns false.
@@ -76,6 +81,9 @@ class CountTable {
 
  private:
   static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};  // no basis index is that large
+
+  Status grow();
+  void insert(std::uint64_t index, std::uint64_t count);
 
   Block<OutcomeCount> slots_;
   std::uint64_t used_ = 0;
