@@ -82,4 +82,11 @@ engine::Result<engine::Register> Circuit::build(std::optional<std::uint64_t> see
   return std::move(reg.value());
 }
 
+engine::Result<engine::Counts> Circuit::run(std::uint64_t shots,
+                                            std::optional<std::uint64_t> seed) const {
+  auto reg = build(seed);
+  if (!reg.ok()) return reg.error();
+  return engine::measure_counts(reg.value(), shots, seed);
+}
+
 }  // namespace amplion::circuit

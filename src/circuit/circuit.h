@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/errors.h"
+#include "engine/measure.h"
 #include "engine/register.h"
 
 namespace amplion::circuit {
@@ -109,6 +110,11 @@ class Circuit {
   // A fresh register of n_qubits() qubits (seeded from `seed`, or from entropy without one) with
   // every gate replayed onto it. The qubit count is checked before any gate is looked at.
   engine::Result<engine::Register> build(std::optional<std::uint64_t> seed) const;
+
+  // build(seed), then `shots` draws from it with the same seed again: exactly what a register
+  // made with n_qubits() and `seed`, given the recorded gates and then measure_counts(shots,
+  // seed), counts. The outcome keys are n_qubits() characters wide.
+  engine::Result<engine::Counts> run(std::uint64_t shots, std::optional<std::uint64_t> seed) const;
 
  private:
   // Full array: the capacity becomes max(2 * capacity, 4), so the first append makes room for 4.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "binding/counts.h"
 #include "binding/method.h"
 #include "binding/numpy_export.h"
 #include "circuit/circuit.h"
@@ -44,6 +45,7 @@ inline constexpr ParamList kCircuitCz{kCls, "cz", {"c", "t"}, 2, 2};
 inline constexpr ParamList kCircuitCcx{kCls, "ccx", {"c1", "c2", "t"}, 3, 3};
 inline constexpr ParamList kCircuitCswap{kCls, "cswap", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kCircuitCp{kCls, "cp", {"c", "t", "theta"}, 3, 3};
+inline constexpr ParamList kCircuitRun{kCls, "run", {"shots", "seed"}, 2, 1};
 inline constexpr ParamList kCircuitApplyGates{kCls, "apply_gates", {"sv"}, 1, 1};
 
 PyObject* circuit_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
@@ -59,6 +61,13 @@ PyObject* circuit_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) n
 // Replays onto the caller's register, which keeps the gates before a failing one.
 PyObject* apply_gates(Circuit& circuit, binding::Borrowed<Register>& sv) {
   return binding::none_or_raise(circuit.replay(*sv.payload));
+}
+
+// The dict is built while the circuit's shared borrow is held, like every result.
+PyObject* run(Circuit& circuit, std::uint64_t shots, std::optional<std::uint64_t> seed) {
+  auto counts = circuit.run(shots, seed);
+  if (!counts.ok()) return binding::raise(counts.error());
+  return binding::counts_dict(counts.value(), circuit.n_qubits());
 }
 
 // Exports straight from the fresh register: the register and the array are the peak.
@@ -94,6 +103,8 @@ PyMethodDef kMethods[] = {
     recording<&Circuit::ccx, kCircuitCcx>("ccx", "ccx($self, c1, c2, t)\n--\n\n"),
     recording<&Circuit::cswap, kCircuitCswap>("cswap", "cswap($self, c, t1, t2)\n--\n\n"),
     recording<&Circuit::cp, kCircuitCp>("cp", "cp($self, c, t, theta)\n--\n\n"),
+    method_def<method<&run, kCircuitRun, Borrow::kShared>>(
+        "run", "run($self, shots, seed=None)\n--\n\n"),
     {"statevector", reinterpret_cast<PyCFunction>(&method_noargs<&statevector, Borrow::kShared>),
      METH_NOARGS, "statevector($self)\n--\n\n"},
     method_def<method<&apply_gates, kCircuitApplyGates, Borrow::kShared>>(

@@ -52,7 +52,7 @@ def basis(n, i):
 
 @pytest.mark.parametrize(
     "name, signature",
-    RECORDING + [("statevector", ""), ("apply_gates", "sv")],
+    RECORDING + [("run", "shots, seed=None"), ("statevector", ""), ("apply_gates", "sv")],
 )
 def test_method_signatures_and_docs(name, signature):
     method = getattr(QuantumCircuit(1), name)
@@ -64,8 +64,7 @@ def test_class_surface():
     assert QuantumCircuit.__text_signature__ == "(n_qubits)"
     assert QuantumCircuit.__module__ == "builtins"
     public = {m for m in vars(QuantumCircuit) if not m.startswith("_")}
-    # run joins these once sampling is available.
-    assert public - {"run"} == {name for name, _ in RECORDING} | {"statevector", "apply_gates"}
+    assert public == {name for name, _ in RECORDING} | {"run", "statevector", "apply_gates"}
     with pytest.raises(AttributeError):
         QuantumCircuit(1).n_qubits
 
@@ -129,14 +128,20 @@ def test_conversion_messages_name_the_parameter():
 
 
 @pytest.mark.parametrize("n", [0, 31, 2**64 - 1])
-def test_out_of_range_count_accepted_until_a_register_is_built(n):
+@pytest.mark.parametrize("build", [
+    lambda c: c.statevector(),
+    lambda c: c.run(1),
+    lambda c: c.run(0, seed=3),
+])
+def test_out_of_range_count_accepted_until_a_register_is_built(n, build):
     circuit = QuantumCircuit(n)
     with pytest.raises(ValueError) as e:
-        circuit.statevector()
+        build(circuit)
     assert e.value.args == (RANGE,)
     circuit.h(99)  # the count is checked before any gate is replayed
-    with pytest.raises(ValueError, match=f"^{RANGE}$"):
-        circuit.statevector()
+    with pytest.raises(ValueError) as e:
+        build(circuit)
+    assert e.value.args == (RANGE,)
 
 
 def test_statevector_of_empty_and_bell_circuits():
@@ -326,3 +331,88 @@ def test_random_circuits_replay_bit_for_bit(seed):
 def test_random_circuits_cover_every_gate_kind():
     seen = {name for seed in SEEDS for name, _ in random_circuit(seed)[1]}
     assert seen == {name for name, _ in RECORDING}
+
+
+def superposition(n):
+    circuit = QuantumCircuit(n)
+    for q in range(n):
+        circuit.h(q)
+    return circuit
+
+
+@pytest.mark.parametrize(
+    "n, shots, seed, expected",
+    [
+        (1, 16, 0, {"0": 7, "1": 9}),
+        (1, 16, 42, {"0": 8, "1": 8}),
+        (2, 16, 0, {"00": 5, "01": 2, "10": 3, "11": 6}),
+    ],
+)
+def test_run_known_counts(n, shots, seed, expected):
+    circuit = superposition(n)
+    assert circuit.run(shots, seed) == expected
+    assert circuit.run(shots=shots, seed=seed) == expected
+
+
+@pytest.mark.parametrize("seed", [7, 0, 2**64 - 1])
+def test_run_equals_a_seeded_register_measured_with_the_same_seed(seed):
+    n, gates = random_circuit(4)
+    circuit = QuantumCircuit(n)
+    direct = StateVecPy(n, seed=seed)
+    for name, args in gates:
+        getattr(circuit, name)(*args)
+        getattr(direct, name)(*args)
+    counts = circuit.run(100, seed=seed)
+    assert counts == direct.measure_counts(100, seed=seed)
+    assert counts == circuit.run(100, seed)
+    assert sum(counts.values()) == 100
+    assert all(len(key) == n and set(key) <= {"0", "1"} for key in counts)
+
+
+def test_run_outcomes_and_unseeded_draws():
+    circuit = QuantumCircuit(3)
+    circuit.x(0)
+    circuit.x(2)
+    assert circuit.run(0) == {}
+    assert circuit.run(25) == {"101": 25}
+    assert circuit.run(25, None) == {"101": 25}
+
+
+def test_run_errors():
+    nan = QuantumCircuit(1)
+    nan.rx(0, float("nan"))
+    with pytest.raises(ValueError) as e:
+        nan.run(10, seed=1)
+    assert e.value.args == ("A weight is invalid in distribution",)
+    bad = QuantumCircuit(2)
+    bad.swap(0, 2)
+    with pytest.raises(IndexError) as e:
+        bad.run(10)
+    assert e.value.args == ("swap index out of range",)
+    # Arguments are converted before any register is built.
+    with pytest.raises(OverflowError):
+        QuantumCircuit(0).run(1, seed=-1)
+    with pytest.raises(OverflowError):
+        QuantumCircuit(0).run(-1)
+    with pytest.raises(TypeError) as e:
+        QuantumCircuit(1).run(1, 2, 3)
+    assert e.value.args == (
+        "QuantumCircuit.run() takes from 1 to 2 positional arguments but 3 were given",)
+
+
+def test_run_holds_a_shared_borrow_while_converting():
+    circuit = QuantumCircuit(1)
+    circuit.x(0)
+    seen = []
+
+    class CallsBack:
+        def __index__(self):
+            seen.append(bits(circuit.statevector()))  # shared with shared: allowed
+            try:
+                circuit.h(0)
+            except RuntimeError as e:
+                seen.append(e.args)
+            return 4
+
+    assert circuit.run(CallsBack(), seed=1) == {"1": 4}
+    assert seen == [basis(1, 1), ("Already borrowed",)]
