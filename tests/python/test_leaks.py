@@ -264,12 +264,12 @@ def ops_for(world, cls_name, method):
     return ops
 
 
-def constructor_ops(cls_name):
+def constructor_ops(cls_name, n):
     if cls_name == "StateVecPy":
         return [
-            ("seeded", lambda: StateVecPy(N_QUBITS, seed=5), None),
-            ("keywords", lambda: StateVecPy(seed=5, n_qubits=N_QUBITS), None),
-            ("entropy", lambda: StateVecPy(N_QUBITS), None),
+            ("ok", lambda: StateVecPy(n, seed=5), None),
+            ("keywords", lambda: StateVecPy(seed=5, n_qubits=n), None),
+            ("no seed", lambda: StateVecPy(n), None),
             ("index objects", lambda: StateVecPy(Index(2), Index(9)), None),
             ("large index objects", lambda: StateVecPy(Index(BIG + 0)), ValueError),
             ("large seed object", lambda: StateVecPy(2, Index(BIG + 0)), None),
@@ -287,7 +287,7 @@ def constructor_ops(cls_name):
             ("multiple values", lambda: StateVecPy(1, n_qubits=1), TypeError),
         ]
     return [
-        ("ok", lambda: QuantumCircuit(N_QUBITS), None),
+        ("ok", lambda: QuantumCircuit(n), None),
         ("keyword", lambda: QuantumCircuit(n_qubits=0), None),
         ("huge", lambda: QuantumCircuit(2 ** 64 - 1), None),
         ("large index object", lambda: QuantumCircuit(Index(BIG + 0)), None),
@@ -316,7 +316,7 @@ CASES = ([("StateVecPy", m) for m in STATEVEC_METHODS]
 
 def all_ops(world, cls_name, method):
     if method == "__new__":
-        return constructor_ops(cls_name)
+        return constructor_ops(cls_name, world.n)
     if method == "n_qubits":
         return getter_ops(world)
     return ops_for(world, cls_name, method)
