@@ -23,9 +23,11 @@ N_QUBITS = 4
 WARM_UP = 200
 WINDOWS = 2
 ROUNDS = 700  # per window
-# A leak of one block per call shows as ROUNDS blocks in every window. Free lists that fill slowly
-# (tuples of each length, up to 2000 apiece) stay well below this in at least one.
-BLOCK_SLACK = 100
+# A leak of one block per call shows as ROUNDS blocks in every window. The interpreter's free lists
+# and caches grow a little whenever a window sets a new peak of garbage awaiting collection (up to
+# about 120 blocks in the first window after warm-up, fewer in each later one); they stay well
+# below this in at least one of the windows.
+BLOCK_SLACK = ROUNDS // 4
 
 # Parameters of every method that takes arguments; None: takes none (METH_NOARGS).
 STATEVEC_METHODS = {
@@ -387,6 +389,8 @@ def test_allocated_blocks_stay_flat(cls_name, method):
         before = blocks()
         run_ops(ops, ROUNDS)
         growth.append(blocks() - before)
+    print(f"{cls_name}.{method}: {len(ops)} paths x {WARM_UP + WINDOWS * ROUNDS} calls, "
+          f"block growth per window {growth}")
     assert min(growth) < BLOCK_SLACK, (growth, len(ops) * ROUNDS)
 
 
@@ -404,6 +408,7 @@ def test_resident_memory_stays_flat_with_large_vectors():
     before = resident_bytes()
     run_ops(ops, 400)
     after = resident_bytes()
+    print(f"{len(ops)} paths x 420 calls at 12 qubits: resident {before} -> {after} bytes")
     assert after - before < (4 << 20), (before, after)
 
 
@@ -454,6 +459,8 @@ def test_numpy_missing_fault_leaks_nothing():
     result = run_python(NUMPY_MISSING, timeout=300)
     assert result.returncode == 0, result.stderr
     before, after, rss_before, rss_after = map(int, result.stdout.split())
+    print(f"NumPy missing, 3 x 3100 faults: blocks {before} -> {after}, "
+          f"resident {rss_before} -> {rss_after} bytes")
     if not SANITIZED:
         assert after - before < BLOCK_SLACK, (before, after)
         assert rss_after - rss_before < (4 << 20), (rss_before, rss_after)
