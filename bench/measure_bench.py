@@ -6,6 +6,7 @@ Prints the median of each over several repeats and how many times faster measure
 """
 
 import argparse
+import os
 import statistics
 import time
 
@@ -66,7 +67,9 @@ def main():
     args = parser.parse_args()
     n, shots = args.qubits, args.shots
 
-    print(f"{n} qubits, {shots} shots, median of {args.repeats}")
+    # Other work on the machine slows the dict building of both sides alike; show how busy it was.
+    print(f"{n} qubits, {shots} shots, median of {args.repeats}, "
+          f"load average {os.getloadavg()[0]:.1f}")
     print(f"{'state':8} {'numpy':>10} {'measure_counts':>15} {'speed-up':>9} {'outcomes':>9}")
     for name, build in (("uniform", uniform), ("ghz", ghz)):
         sv = build(n)

@@ -49,8 +49,6 @@ class BatchSampler {
   // ascending index; the run counts sum to draws.size().
   Status count(std::span<const std::uint64_t> draws, RunSink& sink);
 
-  unsigned bucket_bits() const { return bits_; }
-
  private:
   BatchSampler(const random::WeightedIndex& weights, unsigned bits, Block<std::uint64_t> bounds,
                Block<std::uint32_t> starts, Block<std::uint64_t> sorted);

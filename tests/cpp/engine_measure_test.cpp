@@ -96,31 +96,6 @@ TEST(MeasureCounts, KnownAnswers) {
   }
 }
 
-TEST(MeasureCounts, BasisStatesGiveOneOutcome) {
-  struct Case {
-    const char* name;
-    std::uint64_t n_qubits;
-    std::function<void(Register&)> prepare;
-    std::uint64_t index;
-  };
-  const Case cases[] = {
-      {"fresh one qubit", 1, [](Register&) {}, 0},
-      {"x on qubit 0 of 2", 2, [](Register& r) { ASSERT_TRUE(r.x(0).ok()); }, 1},
-      {"x on qubit 1 of 2", 2, [](Register& r) { ASSERT_TRUE(r.x(1).ok()); }, 2},
-      {"x on the top qubit of 12", 12, [](Register& r) { ASSERT_TRUE(r.x(11).ok()); }, 2048},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Register reg = make(c.n_qubits, 5);
-    c.prepare(reg);
-    for (std::uint64_t shots : {std::uint64_t{1}, std::uint64_t{1000}, std::uint64_t{70000}}) {
-      auto counts = measure_counts(reg, shots, 3);
-      ASSERT_TRUE(counts.ok());
-      EXPECT_EQ(map_of(counts.value()), (CountMap{{c.index, shots}}));
-    }
-  }
-}
-
 // The generator is reseeded, or moved on by exactly two words, before anything else; then it
 // advances by one draw per shot.
 TEST(MeasureGenerator, ReseedOrSkipThenOneDrawPerShot) {
