@@ -175,7 +175,7 @@ class CallsBack:
     def __index__(self):
         try:
             getattr(CTX.obj, self.method)(*self.args)
-        except BaseException as error:  # noqa: B036: whatever the inner call raised
+        except BaseException as error:  # whatever the inner call raised
             if not self.swallow:
                 CTX.raised.append(error)
                 raise
@@ -321,7 +321,7 @@ def attempt(fn, args, kwargs):
     """(result, None) or (None, the exception)."""
     try:
         return fn(*args, **kwargs), None
-    except BaseException as error:  # noqa: B036: PanicException derives from BaseException
+    except BaseException as error:  # PanicException derives from BaseException
         return None, error
 
 
@@ -386,6 +386,8 @@ HISTORY = st.lists(st.one_of(
     st.tuples(st.sampled_from(["ccx", "cswap"]), st.tuples(Q, Q, Q), st.none()),
 ), max_size=6)
 SEEDS = st.integers(0, 2 ** 64 - 1)
+
+
 def register_values(param):
     return values_for(param, tuple(REGISTER_CALLBACKS))
 
