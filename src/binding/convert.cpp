@@ -89,8 +89,7 @@ bool to_double(PyObject* obj, const char* name, double& out) {
 bool to_instance(PyObject* obj, const char* name, PyTypeObject* type, const char* type_name,
                  BorrowWord& (*word_of)(PyObject*), BorrowGuard& borrow) {
   if (!PyObject_TypeCheck(obj, type)) {
-    PyObject* qualname =
-        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+    PyObject* qualname = type_qualname(obj);
     if (qualname == nullptr) return false;
     PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname, type_name);
     Py_DECREF(qualname);
@@ -98,6 +97,23 @@ bool to_instance(PyObject* obj, const char* name, PyTypeObject* type, const char
   }
   borrow = borrow_exclusive(word_of(obj));
   return static_cast<bool>(borrow);
+}
+
+PyObject* as_text(PyObject* obj) {
+  if (PyUnicode_Check(obj)) {
+    Py_INCREF(obj);
+    return obj;
+  }
+  return PyObject_Str(obj);
+}
+
+PyObject* type_qualname(PyObject* obj) {
+  PyObject* qualname =
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+  if (qualname == nullptr) return nullptr;
+  PyObject* text = as_text(qualname);
+  Py_DECREF(qualname);
+  return text;
 }
 
 PyObject* from_u64(std::uint64_t value) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "binding/convert.h"
 #include "binding/errors.h"
 #include "engine/errors.h"
 #include "engine/memory.h"
@@ -159,8 +160,7 @@ void** array_api() {
   Ref capsule(PyObject_GetAttrString(module.get(), "_ARRAY_API"));
   if (!capsule) return nullptr;
   if (!PyObject_TypeCheck(capsule.get(), &PyCapsule_Type)) {
-    Ref qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(capsule.get())),
-                                        "__qualname__"));
+    Ref qualname(type_qualname(capsule.get()));
     if (!qualname) return nullptr;
     PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to 'PyCapsule'",
                  qualname.get());

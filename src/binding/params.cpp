@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "binding/convert.h"
+
 namespace amplion::binding {
 namespace {
 
@@ -35,6 +37,15 @@ std::string join_names(const ParamList& p, const std::array<std::size_t, kMaxPar
   return out;
 }
 
+// "<full name> <what> '<key>'". A key of a str subclass is shown by its characters: formatting
+// it with %S would run its __str__, and a failing __str__ would leave a TypeError without text.
+void raise_keyword_error(const ParamList& p, const char* what, PyObject* key) {
+  PyObject* text = as_text(key);
+  if (text == nullptr) return;  // str() of a key that is not a str failed; that error stands
+  PyErr_Format(PyExc_TypeError, "%s %s '%U'", full_name(p).c_str(), what, text);
+  Py_DECREF(text);
+}
+
 }  // namespace
 
 bool parse(const ParamList& p, PyObject* args, PyObject* kwargs, Slots& slots) {
@@ -58,13 +69,11 @@ bool parse(const ParamList& p, PyObject* args, PyObject* kwargs, Slots& slots) {
         ++k;
       }
       if (k == p.count) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'",
-                     full_name(p).c_str(), key);
+        raise_keyword_error(p, "got an unexpected keyword argument", key);
         return false;
       }
       if (slots[k] != nullptr) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%S'",
-                     full_name(p).c_str(), key);
+        raise_keyword_error(p, "got multiple values for argument", key);
         return false;
       }
       slots[k] = value;

@@ -5,8 +5,22 @@ import subprocess
 import sys
 
 import pytest
+from hypothesis import HealthCheck, settings
 
 import amplion
+
+# Property tests: "ci" is derandomised (the same examples on every run) and writes no example
+# database; scripts/test.sh selects it through HYPOTHESIS_PROFILE. Under the sanitizers every call
+# costs several times more, so fewer examples run there.
+SANITIZED = os.environ.get("AMPLION_SANITIZED") == "1"
+FUZZ_EXAMPLES = int(os.environ.get("AMPLION_FUZZ_EXAMPLES", "250" if SANITIZED else "1500"))
+settings.register_profile(
+    "ci", derandomize=True, database=None, max_examples=FUZZ_EXAMPLES, deadline=None,
+    print_blob=True, suppress_health_check=[HealthCheck.too_slow])
+settings.register_profile(
+    "dev", max_examples=FUZZ_EXAMPLES, deadline=None,
+    suppress_health_check=[HealthCheck.too_slow])
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "dev"))
 
 
 def bits(x):
