@@ -133,6 +133,12 @@ PyObject* method_noargs(PyObject* self, PyObject*) noexcept {
   });
 }
 
+// A row for a method without arguments (METH_NOARGS).
+template <auto Op, Borrow Kind>
+PyMethodDef noargs_def(const char* name, const char* doc) {
+  return {name, &method_noargs<Op, Kind>, METH_NOARGS, doc};
+}
+
 template <auto Fn>
 PyMethodDef method_def(const char* name, const char* doc) {
   return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Fn)),

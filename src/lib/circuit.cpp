@@ -17,7 +17,7 @@ namespace {
 using binding::Borrow;
 using binding::method;
 using binding::method_def;
-using binding::method_noargs;
+using binding::noargs_def;
 using binding::ParamList;
 using circuit::Circuit;
 using engine::Register;
@@ -105,8 +105,7 @@ PyMethodDef kMethods[] = {
     recording<&Circuit::cp, kCircuitCp>("cp", "cp($self, c, t, theta)\n--\n\n"),
     method_def<method<&run, kCircuitRun, Borrow::kShared>>(
         "run", "run($self, shots, seed=None)\n--\n\n"),
-    {"statevector", reinterpret_cast<PyCFunction>(&method_noargs<&statevector, Borrow::kShared>),
-     METH_NOARGS, "statevector($self)\n--\n\n"},
+    noargs_def<&statevector, Borrow::kShared>("statevector", "statevector($self)\n--\n\n"),
     method_def<method<&apply_gates, kCircuitApplyGates, Borrow::kShared>>(
         "apply_gates", "apply_gates($self, sv)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},

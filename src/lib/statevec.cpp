@@ -17,6 +17,7 @@ using binding::Borrow;
 using binding::method;
 using binding::method_def;
 using binding::method_noargs;
+using binding::noargs_def;
 using binding::ParamList;
 using engine::Register;
 
@@ -104,12 +105,9 @@ PyMethodDef kMethods[] = {
         "cswap_cpp", "cswap_cpp($self, c, t1, t2)\n--\n\n"),
     method_def<method<&amplitude, kStateVecAmplitude, Borrow::kShared>>(
         "amplitude", "amplitude($self, i)\n--\n\n"),
-    {"amplitudes", reinterpret_cast<PyCFunction>(&method_noargs<&amplitudes, Borrow::kShared>),
-     METH_NOARGS, "amplitudes($self)\n--\n\n"},
-    {"statevector", reinterpret_cast<PyCFunction>(&method_noargs<&amplitudes, Borrow::kShared>),
-     METH_NOARGS, "statevector($self)\n--\n\n"},
-    {"length", reinterpret_cast<PyCFunction>(&method_noargs<&length, Borrow::kShared>),
-     METH_NOARGS, "length($self)\n--\n\n"},
+    noargs_def<&amplitudes, Borrow::kShared>("amplitudes", "amplitudes($self)\n--\n\n"),
+    noargs_def<&amplitudes, Borrow::kShared>("statevector", "statevector($self)\n--\n\n"),
+    noargs_def<&length, Borrow::kShared>("length", "length($self)\n--\n\n"),
     method_def<method<&Register::x, kStateVecX, Borrow::kExclusive>>(
         "x", "x($self, q)\n--\n\n"),
     method_def<method<&Register::y, kStateVecY, Borrow::kExclusive>>(

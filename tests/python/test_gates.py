@@ -2,16 +2,13 @@
 borrows, and amplitudes compared by bit pattern."""
 
 import math
-import os
 import struct
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
-import amplion
 from amplion import StateVecPy
+from conftest import run_python
 
 SQRT_DOC = "√X dagger (SXdg) on qubit q. Matrix = (1/2)[[1-i, 1+i],[1+i,1-i]]."
 RX_DOC = "RX(θ) on qubit q: exp(-i θ X / 2)."
@@ -301,11 +298,7 @@ def test_refused_allocation_raises_memory_error_and_keeps_the_register():
         print(sv.amplitude(8))
         """
     )
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    result = subprocess.run(
-        [sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=60
-    )
+    result = run_python(script)
     assert result.returncode == 0, result.stderr
     message = "cannot allocate 16777216 bytes for 20 qubits"
     assert result.stdout.splitlines() == [

@@ -1,15 +1,12 @@
 """measure_counts as Python sees it: known counts, outcome keys, the generator's reseed or skip,
 errors, borrows and a refused allocation."""
 
-import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
 from amplion import StateVecPy
-from conftest import state_bits
+from conftest import run_python, state_bits
 
 NAN = float("nan")
 
@@ -223,11 +220,7 @@ def test_refused_allocation_keeps_the_generator_step():
         print(unseeded.measure_counts(40) == skipped.measure_counts(40))
         """
     )
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    result = subprocess.run(
-        [sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=120
-    )
+    result = run_python(script)
     assert result.returncode == 0, result.stderr
     message = "cannot allocate 8388608 bytes for 20-qubit probabilities"
     assert result.stdout.splitlines() == [message, message, "True", "True"]
