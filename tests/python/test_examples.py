@@ -105,3 +105,48 @@ def test_example_detects_a_broken_gate(script, cls, method, change, message):
     result = run_example([cls, method, change, script], prelude=SABOTAGE)
     assert result.returncode != 0, result.stdout
     assert result.stderr.strip().splitlines()[-1] == "AssertionError: " + message
+
+
+# Blocks one package as if it were not installed, then runs an example as a script.
+BLOCKED = textwrap.dedent("""
+    import runpy, sys
+    sys.modules[sys.argv[1]] = None
+    sys.argv = sys.argv[2:]
+    runpy.run_path(sys.argv[0], run_name="__main__")
+""")
+
+# (script and arguments, package blocked, exit status, all of stderr as a pattern, start of stdout).
+# A missing package's line ends with the import error's text, which differs between versions.
+WITHOUT_PACKAGE = [
+    (["qft.py"], "numpy", 1, r"qft\.py needs NumPy for numpy\.fft and the amplitude arrays: .+\n",
+     ""),
+    (["reproducible.py"], "numpy", 1,
+     r"reproducible\.py needs NumPy for the amplitude array of statevector\(\): .+\n", ""),
+    (["grover.py", "3", "8"], "numpy", 2, r"usage: grover\.py .*\ngrover\.py: error: the marked "
+     r"item must be from 0 to 7 for 3 search qubits, not 8\n", ""),
+    (["grover.py", "17"], "numpy", 2, r"usage: grover\.py .*\ngrover\.py: error: the number of "
+     r"search qubits must be from 3 to 16, not 17\n", ""),
+    (["grover.py", "3", "7"], "numpy", 0, "", "Grover search for 7 (111) among 2^3 = 8 items"),
+    (["bell.py"], "numpy", 0, "", "Amplitudes of the Bell pair"),
+    (["ghz.py", "3"], "numpy", 0, "", "GHZ state on 3 qubits"),
+]
+
+
+@pytest.mark.parametrize("args,blocked,status,stderr,stdout", WITHOUT_PACKAGE,
+                         ids=[" ".join(w[0]) + " without " + w[1] for w in WITHOUT_PACKAGE])
+def test_example_without_an_optional_package(args, blocked, status, stderr, stdout):
+    result = run_example([blocked, *args], prelude=BLOCKED)
+    assert result.returncode == status, result.stdout[-3000:] + result.stderr[-3000:]
+    assert re.fullmatch(stderr, result.stderr), result.stderr
+    assert result.stdout.startswith(stdout)
+
+
+def test_demo_without_numpy_runs_the_other_parts_and_names_the_skipped_ones():
+    result = run_example(["numpy", "demo.py"], prelude=BLOCKED)
+    assert result.returncode == 0 and result.stderr == "", result.stderr[-3000:]
+    out = result.stdout
+    assert out.count("(checked, ") == 3
+    assert out.count("(skipped: needs NumPy ") == 2
+    assert out.rstrip().splitlines()[-1] == (
+        "Skipped without NumPy: Quantum Fourier transform on 10 qubits; "
+        "A circuit recorded once, run with three seeds.")
