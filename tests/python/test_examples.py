@@ -1,6 +1,7 @@
 """The examples run, check themselves, and fail when the simulator gets the physics wrong."""
 import os
 import re
+import struct
 import subprocess
 import sys
 import textwrap
@@ -25,7 +26,8 @@ def run_example(args, prelude=None, timeout=120):
 
 
 def test_every_example_is_run_here():
-    assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(RUNNABLE + ["common.py"])
+    assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(
+        RUNNABLE + ["histogram.py", "common.py"])
 
 
 @pytest.mark.parametrize("name", RUNNABLE)
@@ -58,6 +60,18 @@ def test_demo_tour_prints_each_part_and_sorted_count_tables():
         assert len({len(o) for o in outcomes}) == 1
         assert max(bars) in (30, 40)
         assert all(b == round(max(bars) * c / max(counts)) for b, c in zip(bars, counts))
+
+
+def test_histogram_draws_the_counts_into_a_png(tmp_path):
+    path = tmp_path / "counts.png"
+    result = run_example(["histogram.py", str(path)])
+    assert result.returncode == 0 and result.stderr == "", result.stderr[-3000:]
+    assert result.stdout == "wrote %s\n" % path
+    data = path.read_bytes()
+    assert data[:16] == b"\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR"
+    # 12 x 3.8 inches at 96 dots per inch; three bar charts compress to a few tens of kilobytes.
+    assert struct.unpack(">II", data[16:24]) == (1152, 364)
+    assert 10_000 < len(data) < 100_000
 
 
 # Runs an example against a wrapper that breaks one method of one class; the example's own
@@ -126,6 +140,8 @@ WITHOUT_PACKAGE = [
      r"item must be from 0 to 7 for 3 search qubits, not 8\n", ""),
     (["grover.py", "17"], "numpy", 2, r"usage: grover\.py .*\ngrover\.py: error: the number of "
      r"search qubits must be from 3 to 16, not 17\n", ""),
+    (["histogram.py", os.devnull], "matplotlib", 1,
+     r"histogram\.py needs matplotlib to draw the bar charts: .+\n", ""),
     (["grover.py", "3", "7"], "numpy", 0, "", "Grover search for 7 (111) among 2^3 = 8 items"),
     (["bell.py"], "numpy", 0, "", "Amplitudes of the Bell pair"),
     (["ghz.py", "3"], "numpy", 0, "", "GHZ state on 3 qubits"),
