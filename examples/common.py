@@ -1,5 +1,33 @@
-"""Helpers shared by the examples: a self-check that survives `python -O`, and readable output."""
+"""Helpers shared by the examples: a self-check that survives `python -O`, a check for the optional
+packages some examples need, and readable output."""
+import importlib
 import math
+import os
+import sys
+
+# The names users know the optional packages by, for the line an example stops with.
+DISPLAY_NAMES = {"numpy": "NumPy", "matplotlib": "matplotlib"}
+
+
+def available(module):
+    """True when `module` imports; it is then imported, so later imports of it are cheap."""
+    try:
+        importlib.import_module(module)
+    except ImportError:
+        return False
+    return True
+
+
+def require(module, purpose):
+    """Stops the example, before it does any work, with one line naming the missing package.
+
+    The exit status is 1, as for an example whose checks fail, since it did not do its job.
+    """
+    try:
+        importlib.import_module(module)
+    except ImportError as error:
+        sys.exit("%s needs %s %s: %s" % (os.path.basename(sys.argv[0]),
+                                         DISPLAY_NAMES.get(module, module), purpose, error))
 
 
 def expect(condition, message):

@@ -2,6 +2,7 @@
 seeded reproducibility. Each part checks its own results and stops with an error if one is wrong.
 
 Run it with `bash scripts/demo.sh`, or after `pip install .` with `python3 examples/demo.py`.
+Without NumPy it runs the parts that need none, says which parts it skipped, and exits with 0.
 """
 import time
 
@@ -12,13 +13,15 @@ import ghz
 import grover
 import qft
 import reproducible
+from common import available
 
+# An example that needs NumPy says what for in NEEDS_NUMPY_FOR.
 TOUR = [
-    ("Bell pair", bell.main),
-    ("GHZ state on 5 qubits", ghz.main),
-    ("Quantum Fourier transform on 10 qubits", qft.main),
-    ("Grover search on 8 qubits", grover.main),
-    ("A circuit recorded once, run with three seeds", reproducible.main),
+    ("Bell pair", bell),
+    ("GHZ state on 5 qubits", ghz),
+    ("Quantum Fourier transform on 10 qubits", qft),
+    ("Grover search on 8 qubits", grover),
+    ("A circuit recorded once, run with three seeds", reproducible),
 ]
 
 
@@ -36,12 +39,22 @@ def first_look():
 def main():
     print("== A first look")
     first_look()
-    for title, run in TOUR:
+    have_numpy = available("numpy")
+    skipped = []
+    for title, example in TOUR:
         print()
         print("== " + title)
+        needs = getattr(example, "NEEDS_NUMPY_FOR", None)
+        if needs and not have_numpy:
+            print("(skipped: needs NumPy %s)" % needs)
+            skipped.append(title)
+            continue
         start = time.perf_counter()
-        run()
+        example.main()
         print("(checked, %.2f s)" % (time.perf_counter() - start))
+    if skipped:
+        print()
+        print("Skipped without NumPy: %s." % "; ".join(skipped))
 
 
 if __name__ == "__main__":

@@ -4,14 +4,17 @@ QFT |x> = 2^(-n/2) * sum_y exp(2 pi i x y / 2^n) |y>, with x and y the basis-sta
 (qubit 0 the lowest bit). On a whole state vector that is NumPy's inverse FFT with the "ortho"
 normalisation, which this example checks on two inputs: a generic entangled state, and a
 periodic state whose transform has sharp peaks. Run it: python3 examples/qft.py
+
+Needs NumPy, for numpy.fft and for the amplitude arrays; without it, it stops before doing anything.
+NumPy is imported inside the functions, so that demo.py can import this file without it.
 """
 import math
 
-import numpy as np
-
 import amplion
 
-from common import expect, print_counts
+from common import expect, print_counts, require
+
+NEEDS_NUMPY_FOR = "for numpy.fft and the amplitude arrays"
 
 N_QUBITS = 10
 # Rounding of about a hundred gates on amplitudes of size 2^-5; the transform is unitary,
@@ -50,6 +53,8 @@ def periodic_state(reg, offset=3, period_bits=3):
 
 
 def transform(prepare, qft):
+    import numpy as np
+
     reg = amplion.StateVecPy(N_QUBITS)
     prepare(reg)
     before = reg.amplitudes()
@@ -60,6 +65,8 @@ def transform(prepare, qft):
 
 
 def main(shots=2000, seed=11):
+    import numpy as np
+
     qft = amplion.QuantumCircuit(N_QUBITS)
     record_qft(qft, N_QUBITS)
 
@@ -87,4 +94,5 @@ def main(shots=2000, seed=11):
 
 
 if __name__ == "__main__":
+    require("numpy", NEEDS_NUMPY_FOR)
     main()

@@ -5,12 +5,17 @@ call, in every process and on every machine, and the same dict as a register bui
 given the same gates and measured with `measure_counts(shots, seed)`. The circuit below uses only
 gates whose arithmetic involves no sine or cosine, so even its amplitudes' bit patterns (the
 fingerprint printed last) are the same everywhere. Run it: python3 examples/reproducible.py
+
+Needs NumPy, for the amplitude array that `statevector()` returns and the fingerprint hashes;
+without it, it stops before doing anything.
 """
 import hashlib
 
 import amplion
 
-from common import expect, print_count_columns
+from common import expect, print_count_columns, require
+
+NEEDS_NUMPY_FOR = "for the amplitude array of statevector()"
 
 N_QUBITS = 4
 
@@ -60,4 +65,5 @@ def main(shots=500, seeds=(1, 2, 3)):
 
 
 if __name__ == "__main__":
+    require("numpy", NEEDS_NUMPY_FOR)
     main()

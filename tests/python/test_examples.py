@@ -1,6 +1,7 @@
 """The examples run, check themselves, and fail when the simulator gets the physics wrong."""
 import os
 import re
+import struct
 import subprocess
 import sys
 import textwrap
@@ -25,7 +26,8 @@ def run_example(args, prelude=None, timeout=120):
 
 
 def test_every_example_is_run_here():
-    assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(RUNNABLE + ["common.py"])
+    assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(
+        RUNNABLE + ["histogram.py", "common.py"])
 
 
 @pytest.mark.parametrize("name", RUNNABLE)
@@ -58,6 +60,18 @@ def test_demo_tour_prints_each_part_and_sorted_count_tables():
         assert len({len(o) for o in outcomes}) == 1
         assert max(bars) in (30, 40)
         assert all(b == round(max(bars) * c / max(counts)) for b, c in zip(bars, counts))
+
+
+def test_histogram_draws_the_counts_into_a_png(tmp_path):
+    path = tmp_path / "counts.png"
+    result = run_example(["histogram.py", str(path)])
+    assert result.returncode == 0 and result.stderr == "", result.stderr[-3000:]
+    assert result.stdout == "wrote %s\n" % path
+    data = path.read_bytes()
+    assert data[:16] == b"\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR"
+    # 12 x 3.8 inches at 96 dots per inch; three bar charts compress to a few tens of kilobytes.
+    assert struct.unpack(">II", data[16:24]) == (1152, 364)
+    assert 10_000 < len(data) < 100_000
 
 
 # Runs an example against a wrapper that breaks one method of one class; the example's own
@@ -105,3 +119,50 @@ def test_example_detects_a_broken_gate(script, cls, method, change, message):
     result = run_example([cls, method, change, script], prelude=SABOTAGE)
     assert result.returncode != 0, result.stdout
     assert result.stderr.strip().splitlines()[-1] == "AssertionError: " + message
+
+
+# Blocks one package as if it were not installed, then runs an example as a script.
+BLOCKED = textwrap.dedent("""
+    import runpy, sys
+    sys.modules[sys.argv[1]] = None
+    sys.argv = sys.argv[2:]
+    runpy.run_path(sys.argv[0], run_name="__main__")
+""")
+
+# (script and arguments, package blocked, exit status, all of stderr as a pattern, start of stdout).
+# A missing package's line ends with the import error's text, which differs between versions.
+WITHOUT_PACKAGE = [
+    (["qft.py"], "numpy", 1, r"qft\.py needs NumPy for numpy\.fft and the amplitude arrays: .+\n",
+     ""),
+    (["reproducible.py"], "numpy", 1,
+     r"reproducible\.py needs NumPy for the amplitude array of statevector\(\): .+\n", ""),
+    (["grover.py", "3", "8"], "numpy", 2, r"usage: grover\.py .*\ngrover\.py: error: the marked "
+     r"item must be from 0 to 7 for 3 search qubits, not 8\n", ""),
+    (["grover.py", "17"], "numpy", 2, r"usage: grover\.py .*\ngrover\.py: error: the number of "
+     r"search qubits must be from 3 to 16, not 17\n", ""),
+    (["histogram.py", os.devnull], "matplotlib", 1,
+     r"histogram\.py needs matplotlib to draw the bar charts: .+\n", ""),
+    (["grover.py", "3", "7"], "numpy", 0, "", "Grover search for 7 (111) among 2^3 = 8 items"),
+    (["bell.py"], "numpy", 0, "", "Amplitudes of the Bell pair"),
+    (["ghz.py", "3"], "numpy", 0, "", "GHZ state on 3 qubits"),
+]
+
+
+@pytest.mark.parametrize("args,blocked,status,stderr,stdout", WITHOUT_PACKAGE,
+                         ids=[" ".join(w[0]) + " without " + w[1] for w in WITHOUT_PACKAGE])
+def test_example_without_an_optional_package(args, blocked, status, stderr, stdout):
+    result = run_example([blocked, *args], prelude=BLOCKED)
+    assert result.returncode == status, result.stdout[-3000:] + result.stderr[-3000:]
+    assert re.fullmatch(stderr, result.stderr), result.stderr
+    assert result.stdout.startswith(stdout)
+
+
+def test_demo_without_numpy_runs_the_other_parts_and_names_the_skipped_ones():
+    result = run_example(["numpy", "demo.py"], prelude=BLOCKED)
+    assert result.returncode == 0 and result.stderr == "", result.stderr[-3000:]
+    out = result.stdout
+    assert out.count("(checked, ") == 3
+    assert out.count("(skipped: needs NumPy ") == 2
+    assert out.rstrip().splitlines()[-1] == (
+        "Skipped without NumPy: Quantum Fourier transform on 10 qubits; "
+        "A circuit recorded once, run with three seeds.")
