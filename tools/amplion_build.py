@@ -8,8 +8,8 @@ offline from a fresh venv of any CPython from 3.8 on:
 
 CMake configures a Release build without tests or benchmarks for the running interpreter, with
 Ninja when it is on PATH, in build/wheel-py3.X (build/wheel-py3.X-exact for the variant below).
-CXXFLAGS and LDFLAGS reach CMake through the environment; CMAKE_BUILD_PARALLEL_LEVEL limits the
-build's jobs.
+CXXFLAGS and LDFLAGS reach CMake through the environment, read when a folder is first configured;
+CMAKE_BUILD_PARALLEL_LEVEL limits the build's jobs.
 
 Settings (pip: --config-settings=NAME=VALUE; values true/false, 1/0, on/off, yes/no):
 
@@ -135,8 +135,8 @@ def loads_toml(text):
         return items
 
     def descend(table, keys):
-        for key in keys:
-            table = table.setdefault(key, {})
+        for name in keys:
+            table = table.setdefault(name, {})
             if not isinstance(table, dict):
                 raise ValueError("pyproject.toml: %s is not a table" % ".".join(keys))
         return table
@@ -357,7 +357,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
 
 
 def build_editable(wheel_directory, config_settings=None, metadata_directory=None):
-    # The .pth puts the build folder on sys.path: `cmake --build` there updates the installed module.
+    # The .pth puts the build folder on sys.path, so `cmake --build` there updates the module.
     exact = exact_rotations(config_settings)
     table = project(exact)
     folder = build_module(exact)

@@ -1,6 +1,6 @@
-"""pip builds amplion with the in-tree backend alone: a clean copy of the repository installs offline
-into fresh venvs of CPython 3.8 and 3.12 (plain and editable), the cp38-abi3 wheel is well formed,
-imports without NumPy, and its stubs agree with the module it installs."""
+"""pip builds amplion with the in-tree backend alone: a clean copy of the repository installs
+offline into fresh venvs of CPython 3.8 and 3.12 (plain and editable), the cp38-abi3 wheel is well
+formed, imports without NumPy, and its stubs agree with the module it installs."""
 import ast
 import base64
 import csv
@@ -50,15 +50,17 @@ def pyenv_python(version):
     """pyenv's newest CPython `version` (such as "3.8"), or None."""
     roots = [os.path.expanduser(os.environ.get("PYENV_ROOT", "~/.pyenv"))]
     if shutil.which("pyenv"):
-        roots.append(subprocess.run(["pyenv", "root"], capture_output=True, text=True).stdout.strip())
+        root = subprocess.run(["pyenv", "root"], capture_output=True, text=True).stdout
+        roots.append(root.strip())
     found = [p for root in roots if root
              for p in glob.glob(os.path.join(root, "versions", version + ".*", "bin", "python3"))]
     found.sort(key=lambda p: [int(n) for n in re.findall(r"\d+", p.split("/versions/")[1])])
     return found[-1] if found else None
 
 
-def load_backend(root=ROOT):
-    spec = importlib.util.spec_from_file_location("amplion_build", root / "tools" / "amplion_build.py")
+def load_backend():
+    path = ROOT / "tools" / "amplion_build.py"
+    spec = importlib.util.spec_from_file_location("amplion_build", path)
     backend = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(backend)
     return backend
@@ -66,8 +68,8 @@ def load_backend(root=ROOT):
 
 @pytest.fixture(scope="module")
 def clone(tmp_path_factory):
-    """The files git tracks, as they stand in the working tree: what a fresh clone of the next commit
-    holds, with no build folder."""
+    """The files git tracks, as they stand in the working tree: what a fresh clone of the next
+    commit holds, with no build folder."""
     try:
         tracked = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True,
                                  check=True).stdout.decode().split("\0")
@@ -123,7 +125,8 @@ def test_wheel_tags_contents_and_metadata(wheel):
     assert {n for n in names if not n.startswith(info)} == {
         "amplion.abi3.so", "amplion-stubs/__init__.pyi"}
     assert "Root-Is-Purelib: false" in wheel_file
-    assert [line for line in wheel_file if line.startswith("Tag: ")] == ["Tag: %s-%s" % (TAG, platform)]
+    tags = [line for line in wheel_file if line.startswith("Tag: ")]
+    assert tags == ["Tag: %s-%s" % (TAG, platform)]
     # Every file but RECORD itself is listed with its hash and size.
     record = list(csv.reader(io.StringIO(contents[info + "RECORD"].decode())))
     assert sorted(row[0] for row in record) == sorted(names)
@@ -194,7 +197,7 @@ def readme_example():
 
 
 CLEAN_INSTALL = textwrap.dedent("""
-    import sys, importlib.metadata, amplion
+    import importlib.metadata, amplion
     print(importlib.metadata.version("amplion"), amplion.__file__)
 """)
 
@@ -206,13 +209,14 @@ def test_clean_clone_installs_into_a_fresh_venv(clone, version, editable, tmp_pa
         pytest.skip("no CPython %s under pyenv's versions" % version)
     run([python, "-m", "venv", tmp_path / "env"], cwd=tmp_path)
     env = tmp_path / "env" / "bin" / "python"
-    site = run([env, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"], cwd=tmp_path)
+    site = Path(run([env, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"],
+                    cwd=tmp_path).strip())
     # The README's command and nothing else: no setuptools, no index, no build options.
     run([env, "-m", "pip", "install", clone], cwd=tmp_path, timeout=600,
         CMAKE_BUILD_PARALLEL_LEVEL="2")
     assert run([env, "-c", CLEAN_INSTALL], cwd=tmp_path).split() == [
-        "0.1.0", os.path.join(site.strip(), "amplion.abi3.so")]
-    assert (Path(site.strip()) / "amplion-stubs" / "__init__.pyi").is_file()
+        "0.1.0", str(site / "amplion.abi3.so")]
+    assert (site / "amplion-stubs" / "__init__.pyi").is_file()
     run([env, "-c", readme_example()], cwd=tmp_path)
     # A fresh venv has no NumPy.
     assert run([env, "-c", WITHOUT_NUMPY], cwd=tmp_path).strip() == "imported without numpy"
@@ -224,7 +228,7 @@ def test_clean_clone_installs_into_a_fresh_venv(clone, version, editable, tmp_pa
     folder = clone / "build" / ("wheel-py%s" % version) / "python"
     assert run([env, "-c", CLEAN_INSTALL], cwd=tmp_path).split() == [
         "0.1.0", str(folder / "amplion.abi3.so")]
-    assert (Path(site.strip()) / "amplion-stubs" / "__init__.pyi").is_file()
+    assert (site / "amplion-stubs" / "__init__.pyi").is_file()
 
 
 def test_stubtest_finds_no_difference(venv, tmp_path):
@@ -358,7 +362,8 @@ if sys.argv[1] == "--build":
 ])
 def test_exact_rotations_reaches_cmake_and_the_version(clone, tmp_path, options, env):
     # A copy of its own, so that the fake module never lands in a real build folder.
-    clone = Path(shutil.copytree(clone, tmp_path / "amplion", ignore=shutil.ignore_patterns("build")))
+    clone = Path(shutil.copytree(clone, tmp_path / "amplion",
+                                 ignore=shutil.ignore_patterns("build")))
     (tmp_path / "bin").mkdir()
     (tmp_path / "bin" / "cmake").write_text(FAKE_CMAKE % sys.executable)
     (tmp_path / "bin" / "cmake").chmod(0o755)
@@ -391,8 +396,9 @@ def test_settings_and_their_precedence(monkeypatch):
             monkeypatch.setenv("AMPLION_EXACT_ROTATIONS", env)
         assert backend.exact_rotations(settings) is exact, (settings, env)
     # A misspelt setting fails in the first hook pip calls, before anything is built.
-    for settings, message in [({"exact-rotation": "true"}, "unknown config setting exact-rotation"),
-                              ({"exact-rotations": "maybe"}, "exact-rotations must be true or false")]:
+    for settings, message in [
+            ({"exact-rotation": "true"}, "unknown config setting exact-rotation"),
+            ({"exact-rotations": "maybe"}, "exact-rotations must be true or false")]:
         with pytest.raises(ValueError, match=message):
             backend.get_requires_for_build_wheel(settings)
     assert backend.get_requires_for_build_wheel() == backend.get_requires_for_build_sdist() == []
