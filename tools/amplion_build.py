@@ -293,6 +293,7 @@ def _write_wheel(wheel_directory, table, files):
                            (info + "/WHEEL", wheel_text.encode(), False)]
     record = io.StringIO()
     writer = csv.writer(record, lineterminator="\n")
+    Path(wheel_directory).mkdir(parents=True, exist_ok=True)
     path = Path(wheel_directory) / wheel_name
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
         for name, data, executable in files:
@@ -369,6 +370,7 @@ def build_sdist(sdist_directory, config_settings=None):
     # The source archive is the same for both variants; the setting applies when it is built.
     table = project(exact=False)
     base = "%s-%s" % (table["name"], table["version"])
+    Path(sdist_directory).mkdir(parents=True, exist_ok=True)
     path = Path(sdist_directory) / (base + ".tar.gz")
     pkg_info = metadata(table).encode()
     with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as archive:
