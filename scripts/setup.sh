@@ -2,8 +2,8 @@
 # and builds the module. Sets PY (an interpreter with NumPy and pytest) and BUILD (the build folder).
 
 PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev python3-dev python3-venv
-          python3-numpy python3-pytest python3-hypothesis python3-setuptools python3-wheel
-          python3-pip python3-matplotlib mypy valgrind)
+          python3-numpy python3-pytest python3-hypothesis python3-pip python3-matplotlib mypy
+          valgrind)
 
 ensure_packages() {
   local missing=()

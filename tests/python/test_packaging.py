@@ -1,11 +1,22 @@
-"""pip builds one cp38-abi3 wheel from the source tree; it installs offline into a fresh venv, loads
-in CPython 3.8, imports without NumPy, and its stubs agree with the module it installs."""
+"""pip builds amplion with the in-tree backend alone: a clean copy of the repository installs
+offline into fresh venvs of CPython 3.8 and 3.12 (plain and editable), the cp38-abi3 wheel is well
+formed, imports without NumPy, and its stubs agree with the module it installs."""
 import ast
+import base64
+import csv
 import glob
+import hashlib
+import importlib.metadata
+import importlib.util
 import inspect
+import io
+import json
 import os
+import re
+import shutil
 import subprocess
 import sys
+import tarfile
 import textwrap
 import zipfile
 from pathlib import Path
@@ -35,12 +46,52 @@ def run(args, cwd, timeout=300, **env):
     return result.stdout
 
 
+def pyenv_python(version):
+    """pyenv's newest CPython `version` (such as "3.8"), or None."""
+    roots = [os.path.expanduser(os.environ.get("PYENV_ROOT", "~/.pyenv"))]
+    if shutil.which("pyenv"):
+        root = subprocess.run(["pyenv", "root"], capture_output=True, text=True).stdout
+        roots.append(root.strip())
+    found = [p for root in roots if root
+             for p in glob.glob(os.path.join(root, "versions", version + ".*", "bin", "python3"))]
+    found.sort(key=lambda p: [int(n) for n in re.findall(r"\d+", p.split("/versions/")[1])])
+    return found[-1] if found else None
+
+
+def load_backend():
+    path = ROOT / "tools" / "amplion_build.py"
+    spec = importlib.util.spec_from_file_location("amplion_build", path)
+    backend = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(backend)
+    return backend
+
+
 @pytest.fixture(scope="module")
-def wheel(tmp_path_factory):
+def clone(tmp_path_factory):
+    """The files git tracks, as they stand in the working tree: what a fresh clone of the next
+    commit holds, with no build folder."""
+    try:
+        tracked = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True,
+                                 check=True).stdout.decode().split("\0")
+    except (OSError, subprocess.CalledProcessError):
+        pytest.skip("the source tree is not a git checkout")
+    dest = tmp_path_factory.mktemp("clone") / "amplion"
+    for name in filter(None, tracked):
+        if (ROOT / name).is_file():
+            (dest / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(ROOT / name, dest / name)
+    return dest
+
+
+# The wheel comes from the interpreter of one clean install, so that the two share a CMake folder.
+BUILDER = pyenv_python("3.12") or sys.executable
+
+
+@pytest.fixture(scope="module")
+def wheel(clone, tmp_path_factory):
     out = tmp_path_factory.mktemp("wheel")
-    run([sys.executable, "-m", "pip", "wheel", ROOT, "--no-build-isolation", "--no-deps",
-         "--no-cache-dir", "--no-index", "-w", out], cwd=out, timeout=600,
-        CMAKE_BUILD_PARALLEL_LEVEL="2")
+    run([BUILDER, "-m", "pip", "wheel", clone, "--no-deps", "--no-cache-dir", "--no-index",
+         "-w", out], cwd=out, timeout=600, CMAKE_BUILD_PARALLEL_LEVEL="2")
     built = sorted(out.glob("*.whl"))
     assert len(built) == 1, built
     return built[0]
@@ -56,23 +107,44 @@ def venv(wheel, tmp_path_factory):
     return python
 
 
+def record_hash(data):
+    return "sha256=" + base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+
+
 def test_wheel_tags_contents_and_metadata(wheel):
-    assert wheel.name.startswith("amplion-0.1.0-%s-" % TAG), wheel.name
+    platform = wheel.name.rsplit("-", 1)[1][:-len(".whl")]
+    assert wheel.name == "amplion-0.1.0-%s-%s.whl" % (TAG, platform)
+    if sys.platform == "linux":
+        assert platform == "linux_" + os.uname().machine
+    info = "amplion-0.1.0.dist-info/"
     with zipfile.ZipFile(wheel) as zf:
         names = set(zf.namelist())
-        info = "amplion-0.1.0.dist-info/"
-        wheel_file = zf.read(info + "WHEEL").decode().splitlines()
-        metadata = zf.read(info + "METADATA").decode().splitlines()
+        contents = {name: zf.read(name) for name in names}
+    wheel_file = contents[info + "WHEEL"].decode().splitlines()
+    metadata = contents[info + "METADATA"].decode()
     assert {n for n in names if not n.startswith(info)} == {
         "amplion.abi3.so", "amplion-stubs/__init__.pyi"}
     assert "Root-Is-Purelib: false" in wheel_file
-    assert [line for line in wheel_file if line.startswith("Tag: ")] == [
-        "Tag: %s-%s" % (TAG, wheel.name.rsplit("-", 1)[1][:-len(".whl")])]
-    assert "Requires-Python: >=3.8" in metadata
+    tags = [line for line in wheel_file if line.startswith("Tag: ")]
+    assert tags == ["Tag: %s-%s" % (TAG, platform)]
+    # Every file but RECORD itself is listed with its hash and size.
+    record = list(csv.reader(io.StringIO(contents[info + "RECORD"].decode())))
+    assert sorted(row[0] for row in record) == sorted(names)
+    for name, digest, size in record:
+        expected = ["", ""] if name == info + "RECORD" else [
+            record_hash(contents[name]), str(len(contents[name]))]
+        assert [digest, size] == expected, name
+    head, _, description = metadata.partition("\n\n")
+    head = head.splitlines()
+    assert head[:3] == ["Metadata-Version: 2.1", "Name: amplion", "Version: 0.1.0"]
+    assert "Requires-Python: >=3.8" in head
+    assert "Classifier: Typing :: Typed" in head
+    assert "Description-Content-Type: text/markdown" in head
+    assert description == (ROOT / "README.md").read_text()
     # NumPy is only an extra: no requirement without a marker.
-    requires = [line for line in metadata if line.startswith("Requires-Dist: ")]
+    requires = [line for line in head if line.startswith("Requires-Dist: ")]
     assert requires == ["Requires-Dist: numpy ; extra == 'numpy'"]
-    assert "Provides-Extra: numpy" in metadata
+    assert "Provides-Extra: numpy" in head
 
 
 INSTALLED = textwrap.dedent("""
@@ -93,19 +165,6 @@ def test_installed_wheel_imports_from_the_venv(venv, tmp_path):
     out = run([venv, "-c", INSTALLED], cwd=tmp_path)
     assert out.strip().endswith("site-packages/amplion.abi3.so")
     assert "/env/lib/" in out
-
-
-def test_readme_install_command_works(tmp_path):
-    # pip install . from the source tree, as the README says, reusing the wheel's CMake folder.
-    run([sys.executable, "-m", "venv", "--system-site-packages", tmp_path / "env"], cwd=tmp_path)
-    python = tmp_path / "env" / "bin" / "python"
-    run([python, "-m", "pip", "install", ROOT, "--no-build-isolation", "--no-deps",
-         "--no-cache-dir", "--no-index"], cwd=tmp_path, timeout=600,
-        CMAKE_BUILD_PARALLEL_LEVEL="2")
-    assert run([python, "-c", INSTALLED], cwd=tmp_path).strip().startswith(str(tmp_path))
-    stubs = glob.glob(str(tmp_path / "env" / "lib" / "python3*" / "site-packages" /
-                          "amplion-stubs" / "__init__.pyi"))
-    assert len(stubs) == 1
 
 
 # Without NumPy the module still imports and simulates; only the array export fails, with the
@@ -133,23 +192,43 @@ def test_installed_wheel_imports_without_numpy(venv, tmp_path):
     assert run([venv, "-c", WITHOUT_NUMPY], cwd=tmp_path).strip() == "imported without numpy"
 
 
-def oldest_interpreter():
-    root = os.path.expanduser(os.environ.get("PYENV_ROOT", "~/.pyenv"))
-    found = sorted(glob.glob(os.path.join(root, "versions", "3.8.*", "bin", "python3")))
-    return found[0] if found else None
+def readme_example():
+    return re.search(r"```python\n(.*?)```", (ROOT / "README.md").read_text(), re.S).group(1)
 
 
-def test_python38_installs_and_loads_the_wheel(wheel, tmp_path):
-    python = oldest_interpreter()
+CLEAN_INSTALL = textwrap.dedent("""
+    import importlib.metadata, amplion
+    print(importlib.metadata.version("amplion"), amplion.__file__)
+""")
+
+
+@pytest.mark.parametrize("version, editable", [("3.8", False), ("3.12", True)])
+def test_clean_clone_installs_into_a_fresh_venv(clone, version, editable, tmp_path):
+    python = pyenv_python(version)
     if python is None:
-        pytest.skip("no CPython 3.8 on this machine")
-    # 3.8's own pip must accept the tag; --target keeps its site-packages untouched.
-    run([python, "-m", "pip", "install", "--no-index", "--no-deps", "--no-cache-dir",
-         "--target", tmp_path / "site", wheel], cwd=tmp_path)
-    code = "import sys; assert sys.version_info[:2] == (3, 8)\n" + WITHOUT_NUMPY.replace(
-        'sys.modules["numpy"] = None', "pass")
-    out = run([python, "-c", code], cwd=tmp_path, PYTHONPATH=str(tmp_path / "site"))
-    assert out.strip() == "imported without numpy"
+        pytest.skip("no CPython %s under pyenv's versions" % version)
+    run([python, "-m", "venv", tmp_path / "env"], cwd=tmp_path)
+    env = tmp_path / "env" / "bin" / "python"
+    site = Path(run([env, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"],
+                    cwd=tmp_path).strip())
+    # The README's command and nothing else: no setuptools, no index, no build options.
+    run([env, "-m", "pip", "install", clone], cwd=tmp_path, timeout=600,
+        CMAKE_BUILD_PARALLEL_LEVEL="2")
+    assert run([env, "-c", CLEAN_INSTALL], cwd=tmp_path).split() == [
+        "0.1.0", str(site / "amplion.abi3.so")]
+    assert (site / "amplion-stubs" / "__init__.pyi").is_file()
+    run([env, "-c", readme_example()], cwd=tmp_path)
+    # A fresh venv has no NumPy.
+    assert run([env, "-c", WITHOUT_NUMPY], cwd=tmp_path).strip() == "imported without numpy"
+    if not editable:
+        return
+    # The editable install imports the module from the CMake folder of the same build.
+    run([env, "-m", "pip", "install", "-e", clone], cwd=tmp_path, timeout=600,
+        CMAKE_BUILD_PARALLEL_LEVEL="2")
+    folder = clone / "build" / ("wheel-py%s" % version) / "python"
+    assert run([env, "-c", CLEAN_INSTALL], cwd=tmp_path).split() == [
+        "0.1.0", str(folder / "amplion.abi3.so")]
+    assert (site / "amplion-stubs" / "__init__.pyi").is_file()
 
 
 def test_stubtest_finds_no_difference(venv, tmp_path):
@@ -225,13 +304,116 @@ USER_PROGRAM_REPORT = [
 ]
 
 
+# Kept between runs: checking NumPy's stubs is most of the time; amplion's stubs, in a new venv
+# every run, are read afresh.
+MYPY_CACHE = ROOT / "build" / "mypy-cache"
+
+
 def test_mypy_reads_the_installed_stubs(venv, tmp_path):
     (tmp_path / "user.py").write_text(USER_PROGRAM)
     result = subprocess.run(
         [str(venv), "-m", "mypy", "--no-error-summary", "--hide-error-context",
-         "--hide-error-codes", "--no-color-output", "--cache-dir", str(tmp_path / "cache"),
+         "--hide-error-codes", "--no-color-output", "--cache-dir", str(MYPY_CACHE),
          "user.py"],
         cwd=tmp_path, env=clean_env(), capture_output=True, text=True, timeout=300)
     report = [line.split(": ", 1)[1] for line in result.stdout.splitlines()
               if line.startswith("user.py:")]
     assert report == USER_PROGRAM_REPORT, result.stdout + result.stderr
+
+
+# Each snippet in the TOML that pyproject.toml may use; the reader of 3.8 to 3.10 must read it as
+# tomllib does.
+TOML_CASES = [
+    'a = "x"\n',
+    "[t]\nk = 'lit\\\\eral'\n",
+    '[t.u]\n"quoted key" = "tab\\there \\u00e9 \\\\ \\""  # comment\n',
+    'k = [\n  "a",  # one\n  "b",\n]\n\n[u]\nempty = []\nnested = [["x"], []]\n',
+    'dotted.key = "v"\n[a]\n[a.b]\nc = "d"\n',
+]
+
+
+@pytest.mark.skipif(sys.version_info < (3, 11), reason="tomllib is new in 3.11")
+def test_toml_reader_agrees_with_tomllib():
+    import tomllib
+    backend = load_backend()
+    for text in TOML_CASES + [(ROOT / "pyproject.toml").read_text()]:
+        assert backend.loads_toml(text) == tomllib.loads(text), text
+    for bad in ['k = 1\n', 'k = true\n', 'k = {a = "b"}\n', '[[t]]\n', 'k = "a" "b"\n']:
+        with pytest.raises(ValueError):
+            backend.loads_toml(bad)
+
+
+# Stands in for CMake: logs its arguments and writes a module file, so that the settings can be
+# followed through pip into the command line and the wheel without compiling anything.
+FAKE_CMAKE = """#!%s
+import json, os, sys
+with open(os.environ["FAKE_CMAKE_LOG"], "a") as log:
+    log.write(json.dumps(sys.argv[1:]) + "\\n")
+if sys.argv[1] == "--build":
+    os.makedirs(os.path.join(sys.argv[2], "python"), exist_ok=True)
+    with open(os.path.join(sys.argv[2], "python", "amplion.abi3.so"), "w") as module:
+        module.write("not a module")
+"""
+
+
+@pytest.mark.parametrize("options, env", [
+    (["--config-settings=exact-rotations=true"], {}),
+    ([], {"AMPLION_EXACT_ROTATIONS": "1"}),
+])
+def test_exact_rotations_reaches_cmake_and_the_version(clone, tmp_path, options, env):
+    # A copy of its own, so that the fake module never lands in a real build folder.
+    clone = Path(shutil.copytree(clone, tmp_path / "amplion",
+                                 ignore=shutil.ignore_patterns("build")))
+    (tmp_path / "bin").mkdir()
+    (tmp_path / "bin" / "cmake").write_text(FAKE_CMAKE % sys.executable)
+    (tmp_path / "bin" / "cmake").chmod(0o755)
+    log = tmp_path / "cmake.log"
+    run([sys.executable, "-m", "pip", "wheel", clone, "--no-deps", "--no-cache-dir",
+         "--no-index", "-w", tmp_path / "out"] + options, cwd=tmp_path,
+        PATH="%s:%s" % (tmp_path / "bin", os.environ["PATH"]), FAKE_CMAKE_LOG=str(log), **env)
+    folder = str(clone / "build" / ("wheel-py%d.%d-exact" % sys.version_info[:2]))
+    configure, build = [json.loads(line) for line in log.read_text().splitlines()]
+    assert configure[:4] == ["-S", str(clone), "-B", folder]
+    assert "-DAMPLION_EXACT_ROTATIONS=ON" in configure
+    assert "-DPython_EXECUTABLE=" + sys.executable in configure
+    assert build == ["--build", folder, "--target", "amplion"]
+    [built] = (tmp_path / "out").glob("*.whl")
+    assert built.name.startswith("amplion-0.1.0+exact-%s-" % TAG), built.name
+    with zipfile.ZipFile(built) as zf:
+        zf.extractall(tmp_path / "site")
+    [dist] = importlib.metadata.distributions(path=[str(tmp_path / "site")])
+    assert dist.version == "0.1.0+exact"
+
+
+def test_settings_and_their_precedence(monkeypatch):
+    backend = load_backend()
+    for settings, env, exact in [({}, None, False), ({}, "", False), ({}, "1", True),
+                                 ({"exact-rotations": "false"}, "1", False),
+                                 ({"exact-rotations": "ON"}, "0", True)]:
+        if env is None:
+            monkeypatch.delenv("AMPLION_EXACT_ROTATIONS", raising=False)
+        else:
+            monkeypatch.setenv("AMPLION_EXACT_ROTATIONS", env)
+        assert backend.exact_rotations(settings) is exact, (settings, env)
+    # A misspelt setting fails in the first hook pip calls, before anything is built.
+    for settings, message in [
+            ({"exact-rotation": "true"}, "unknown config setting exact-rotation"),
+            ({"exact-rotations": "maybe"}, "exact-rotations must be true or false")]:
+        with pytest.raises(ValueError, match=message):
+            backend.get_requires_for_build_wheel(settings)
+    assert backend.get_requires_for_build_wheel() == backend.get_requires_for_build_sdist() == []
+
+
+def test_sdist_holds_the_build_inputs_and_nothing_else(clone, tmp_path):
+    call = ("import sys; sys.path.insert(0, 'tools'); import amplion_build; "
+            "print(amplion_build.build_sdist(sys.argv[1]))")
+    name = run([sys.executable, "-c", call, tmp_path], cwd=clone).strip()
+    assert name == "amplion-0.1.0.tar.gz"
+    with tarfile.open(tmp_path / name) as archive:
+        members = archive.getnames()
+        pkg_info = archive.extractfile("amplion-0.1.0/PKG-INFO").read().decode()
+    tracked = {str(p.relative_to(clone)) for p in clone.rglob("*") if p.is_file()}
+    needed = {n for n in tracked if n.split("/")[0] in ("src", "math_core", "amplion-stubs")} | {
+        "pyproject.toml", "README.md", "CMakeLists.txt", "tools/amplion_build.py", "PKG-INFO"}
+    assert sorted(members) == sorted("amplion-0.1.0/" + n for n in needed)
+    assert pkg_info.startswith("Metadata-Version: 2.1\nName: amplion\nVersion: 0.1.0\n")

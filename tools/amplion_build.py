@@ -1,0 +1,386 @@
+"""amplion's build backend: runs CMake, the one build definition, and packs amplion.abi3.so with its
+type stubs into a cp38-abi3 wheel. It needs only the standard library and CMake, so pip builds
+offline from a fresh venv of any CPython from 3.8 on:
+
+    python -m pip install .
+    python -m pip install -e .            # the module stays in the build folder below
+    python -m pip install . --config-settings=exact-rotations=true
+
+CMake configures a Release build without tests or benchmarks for the running interpreter, with
+Ninja when it is on PATH, in build/wheel-py3.X (build/wheel-py3.X-exact for the variant below).
+CXXFLAGS and LDFLAGS reach CMake through the environment, read when a folder is first configured;
+CMAKE_BUILD_PARALLEL_LEVEL limits the build's jobs.
+
+Settings (pip: --config-settings=NAME=VALUE; values true/false, 1/0, on/off, yes/no):
+
+    exact-rotations   builds with -DAMPLION_EXACT_ROTATIONS=ON and versions the wheel X.Y.Z+exact;
+                      AMPLION_EXACT_ROTATIONS=1 in the environment does the same when the setting
+                      is not given.
+"""
+import base64
+import csv
+import hashlib
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tarfile
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+# The module is built with Py_LIMITED_API=0x03080000 (src/CMakeLists.txt), so one file serves
+# every CPython from 3.8 on.
+ABI_TAG = "cp38-abi3"
+MODULE = "amplion.abi3.so"
+STUBS = "amplion-stubs/__init__.pyi"
+
+# Everything a build reads; the sdist holds these and nothing else.
+SDIST_FILES = ["pyproject.toml", "README.md", "CMakeLists.txt", "tools/amplion_build.py"]
+SDIST_DIRS = ["amplion-stubs", "math_core", "src"]
+
+PROJECT_KEYS = {"name", "version", "description", "readme", "requires-python", "classifiers",
+                "dependencies", "optional-dependencies"}
+BOOLEANS = {"true": True, "1": True, "on": True, "yes": True,
+            "false": False, "0": False, "off": False, "no": False}
+
+
+# --- pyproject.toml ------------------------------------------------------------------------------
+
+_TOKEN = re.compile(r"""
+    (?P<space>[ \t]+|\#[^\n]*)
+  | (?P<newline>\r?\n)
+  | (?P<basic>"(?:[^"\\\n]|\\.)*")
+  | (?P<literal>'[^'\n]*')
+  | (?P<bare>[A-Za-z0-9_-]+)
+  | (?P<punct>[\[\]=,.])
+""", re.VERBOSE)
+_ESCAPES = {"b": "\b", "t": "\t", "n": "\n", "f": "\f", "r": "\r", '"': '"', "\\": "\\"}
+
+
+def _unescape(body):
+    def one(match):
+        code = match.group(1)
+        if code[0] in "uU":
+            return chr(int(code[1:], 16))
+        if code not in _ESCAPES:
+            raise ValueError("unsupported escape \\%s in pyproject.toml" % code)
+        return _ESCAPES[code]
+    return re.sub(r"\\(u[0-9A-Fa-f]{4}|U[0-9A-Fa-f]{8}|.)", one, body)
+
+
+def loads_toml(text):
+    """Reads the part of TOML that pyproject.toml uses: [tables], keys, basic and literal strings,
+    and arrays of strings. tomllib reads it on 3.11 and later; this serves 3.8 to 3.10."""
+    tokens, pos = [], 0
+    while pos < len(text):
+        match = _TOKEN.match(text, pos)
+        if not match:
+            raise ValueError("unsupported TOML in pyproject.toml line %d"
+                             % (text.count("\n", 0, pos) + 1))
+        pos = match.end()
+        if match.lastgroup == "punct":
+            tokens.append((match.group(), match.group()))
+        elif match.lastgroup != "space":
+            tokens.append((match.lastgroup, match.group()))
+    tokens.append(("newline", "\n"))
+
+    index = 0
+
+    def take(*kinds):
+        nonlocal index
+        kind, token = tokens[index]
+        if kind not in kinds:
+            raise ValueError("unexpected %r in pyproject.toml" % token)
+        index += 1
+        return kind, token
+
+    def skip_newlines():
+        nonlocal index
+        while index < len(tokens) - 1 and tokens[index][0] == "newline":
+            index += 1
+
+    def string(kind, token):
+        return _unescape(token[1:-1]) if kind == "basic" else token[1:-1]
+
+    def key():
+        kind, token = take("bare", "basic", "literal")
+        return token if kind == "bare" else string(kind, token)
+
+    def dotted_key():
+        parts = [key()]
+        while tokens[index][0] == ".":
+            take(".")
+            parts.append(key())
+        return parts
+
+    def value():
+        kind, token = take("basic", "literal", "[")
+        if kind != "[":
+            return string(kind, token)
+        items = []
+        skip_newlines()
+        while tokens[index][0] != "]":
+            items.append(value())
+            skip_newlines()
+            if tokens[index][0] != ",":
+                break
+            take(",")
+            skip_newlines()
+        take("]")
+        return items
+
+    def descend(table, keys):
+        for name in keys:
+            table = table.setdefault(name, {})
+            if not isinstance(table, dict):
+                raise ValueError("pyproject.toml: %s is not a table" % ".".join(keys))
+        return table
+
+    data = {}
+    table = data
+    skip_newlines()
+    while index < len(tokens) - 1:
+        if tokens[index][0] == "[":
+            take("[")
+            table = descend(data, dotted_key())
+            take("]")
+        else:
+            keys = dotted_key()
+            take("=")
+            parent = descend(table, keys[:-1])
+            if keys[-1] in parent:
+                raise ValueError("pyproject.toml: %s is defined twice" % ".".join(keys))
+            parent[keys[-1]] = value()
+        take("newline")
+        skip_newlines()
+    return data
+
+
+def read_pyproject():
+    text = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
+    try:
+        import tomllib
+    except ImportError:
+        return loads_toml(text)
+    return tomllib.loads(text)
+
+
+# --- settings and metadata -----------------------------------------------------------------------
+
+def _flag(name, text):
+    if not isinstance(text, str) or text.strip().lower() not in BOOLEANS:
+        raise ValueError("%s must be true or false, not %r" % (name, text))
+    return BOOLEANS[text.strip().lower()]
+
+
+def exact_rotations(config_settings):
+    settings = dict(config_settings or {})
+    unknown = sorted(set(settings) - {"exact-rotations"})
+    if unknown:
+        raise ValueError("unknown config setting %s; amplion has exact-rotations only"
+                         % ", ".join(unknown))
+    if "exact-rotations" in settings:
+        return _flag("exact-rotations", settings["exact-rotations"])
+    return _flag("AMPLION_EXACT_ROTATIONS", os.environ.get("AMPLION_EXACT_ROTATIONS", "0") or "0")
+
+
+def project(exact):
+    """The [project] table, its version carrying +exact for the exact-rotations variant."""
+    table = dict(read_pyproject()["project"])
+    unsupported = sorted(set(table) - PROJECT_KEYS)
+    if unsupported:
+        raise ValueError("pyproject.toml: [project] keys %s are not supported by "
+                         "tools/amplion_build.py" % ", ".join(unsupported))
+    if exact:
+        table["version"] += "+exact"
+    return table
+
+
+def metadata(table):
+    lines = ["Metadata-Version: 2.1",
+             "Name: " + table["name"],
+             "Version: " + table["version"],
+             "Summary: " + table.get("description", "")]
+    if "requires-python" in table:
+        lines.append("Requires-Python: " + table["requires-python"])
+    lines += ["Classifier: " + c for c in table.get("classifiers", [])]
+    lines += ["Requires-Dist: " + r for r in table.get("dependencies", [])]
+    for extra, requirements in table.get("optional-dependencies", {}).items():
+        lines.append("Provides-Extra: " + extra)
+        for requirement in requirements:
+            name, _, marker = requirement.partition(";")
+            condition = "extra == '%s'" % extra
+            if marker.strip():
+                condition = "(%s) and %s" % (marker.strip(), condition)
+            lines.append("Requires-Dist: %s ; %s" % (name.strip(), condition))
+    text = "\n".join(lines) + "\n"
+    if "readme" in table:
+        readme = table["readme"]
+        kind = {".md": "text/markdown", ".rst": "text/x-rst"}.get(Path(readme).suffix, "text/plain")
+        text += "Description-Content-Type: %s\n\n%s" % (
+            kind, (ROOT / readme).read_text(encoding="utf-8"))
+    return text
+
+
+def _dist_info(table):
+    return "%s-%s.dist-info" % (table["name"], table["version"])
+
+
+def _wheel_file(table):
+    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+    tag = "%s-%s" % (ABI_TAG, platform)
+    name = "%s-%s-%s.whl" % (table["name"], table["version"], tag)
+    text = ("Wheel-Version: 1.0\nGenerator: amplion_build\nRoot-Is-Purelib: false\nTag: %s\n"
+            % tag)
+    return name, text
+
+
+# --- CMake ---------------------------------------------------------------------------------------
+
+def build_dir(exact):
+    # One folder per interpreter: CMake keeps the Python it found in its cache.
+    name = "wheel-py%d.%d" % sys.version_info[:2]
+    if exact:
+        name += "-exact"
+    return ROOT / "build" / name
+
+
+def cmake_configure(exact):
+    folder = build_dir(exact)
+    command = ["cmake", "-S", str(ROOT), "-B", str(folder),
+               "-DPython_EXECUTABLE=" + sys.executable,
+               "-DCMAKE_BUILD_TYPE=Release",
+               "-DAMPLION_BUILD_TESTS=OFF",
+               "-DAMPLION_BUILD_BENCH=OFF"]
+    if exact:
+        command.append("-DAMPLION_EXACT_ROTATIONS=ON")
+    # The generator of an existing folder cannot change.
+    if shutil.which("ninja") and not (folder / "CMakeCache.txt").exists():
+        command += ["-G", "Ninja"]
+    return command
+
+
+def build_module(exact):
+    """Builds the module and returns the folder that holds it."""
+    if shutil.which("cmake") is None:
+        raise RuntimeError("building amplion needs CMake 3.25 or newer on PATH")
+    folder = build_dir(exact)
+    subprocess.run(cmake_configure(exact), check=True)
+    subprocess.run(["cmake", "--build", str(folder), "--target", "amplion"], check=True)
+    built = folder / "python"
+    if not (built / MODULE).is_file():
+        raise RuntimeError("CMake did not write %s" % (built / MODULE))
+    return built
+
+
+# --- archives ------------------------------------------------------------------------------------
+
+def _record_hash(data):
+    digest = hashlib.sha256(data).digest()
+    return "sha256=" + base64.urlsafe_b64encode(digest).rstrip(b"=").decode()
+
+
+def _write_wheel(wheel_directory, table, files):
+    """files: (name in the wheel, bytes, executable) for everything but the dist-info."""
+    wheel_name, wheel_text = _wheel_file(table)
+    info = _dist_info(table)
+    files = list(files) + [(info + "/METADATA", metadata(table).encode(), False),
+                           (info + "/WHEEL", wheel_text.encode(), False)]
+    record = io.StringIO()
+    writer = csv.writer(record, lineterminator="\n")
+    Path(wheel_directory).mkdir(parents=True, exist_ok=True)
+    path = Path(wheel_directory) / wheel_name
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data, executable in files:
+            entry = zipfile.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0))
+            entry.external_attr = (0o100755 if executable else 0o100644) << 16
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(entry, data)
+            writer.writerow([name, _record_hash(data), len(data)])
+        writer.writerow([info + "/RECORD", "", ""])
+        entry = zipfile.ZipInfo(info + "/RECORD", date_time=(1980, 1, 1, 0, 0, 0))
+        entry.external_attr = 0o100644 << 16
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        archive.writestr(entry, record.getvalue())
+    return wheel_name
+
+
+def _stubs():
+    return (STUBS, (ROOT / STUBS).read_bytes(), False)
+
+
+def _sdist_members():
+    for name in SDIST_FILES:
+        yield name
+    for top in SDIST_DIRS:
+        for path in sorted((ROOT / top).rglob("*")):
+            parts = path.relative_to(ROOT).parts
+            if path.is_file() and not any(p.startswith(".") or p == "__pycache__" for p in parts):
+                yield "/".join(parts)
+
+
+# --- PEP 517 and PEP 660 hooks -------------------------------------------------------------------
+
+def get_requires_for_build_wheel(config_settings=None):
+    exact_rotations(config_settings)  # a misspelt setting fails before anything is built
+    return []
+
+
+def get_requires_for_build_sdist(config_settings=None):
+    return []
+
+
+get_requires_for_build_editable = get_requires_for_build_wheel
+
+
+def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
+    table = project(exact_rotations(config_settings))
+    info = Path(metadata_directory) / _dist_info(table)
+    info.mkdir(parents=True, exist_ok=True)
+    (info / "METADATA").write_text(metadata(table), encoding="utf-8")
+    (info / "WHEEL").write_text(_wheel_file(table)[1], encoding="utf-8")
+    return info.name
+
+
+prepare_metadata_for_build_editable = prepare_metadata_for_build_wheel
+
+
+def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
+    exact = exact_rotations(config_settings)
+    table = project(exact)
+    module = (build_module(exact) / MODULE).read_bytes()
+    return _write_wheel(wheel_directory, table, [(MODULE, module, True), _stubs()])
+
+
+def build_editable(wheel_directory, config_settings=None, metadata_directory=None):
+    # The .pth puts the build folder on sys.path, so `cmake --build` there updates the module.
+    exact = exact_rotations(config_settings)
+    table = project(exact)
+    folder = build_module(exact)
+    pth = ("__editable__.%s.pth" % table["name"], (str(folder) + "\n").encode(), False)
+    return _write_wheel(wheel_directory, table, [pth, _stubs()])
+
+
+def build_sdist(sdist_directory, config_settings=None):
+    # The source archive is the same for both variants; the setting applies when it is built.
+    table = project(exact=False)
+    base = "%s-%s" % (table["name"], table["version"])
+    Path(sdist_directory).mkdir(parents=True, exist_ok=True)
+    path = Path(sdist_directory) / (base + ".tar.gz")
+    pkg_info = metadata(table).encode()
+    with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as archive:
+        for name in _sdist_members():
+            info = archive.gettarinfo(str(ROOT / name), arcname=base + "/" + name)
+            info.uid = info.gid = 0
+            info.uname = info.gname = ""
+            with open(ROOT / name, "rb") as source:
+                archive.addfile(info, source)
+        info = tarfile.TarInfo(base + "/PKG-INFO")
+        info.size, info.mode = len(pkg_info), 0o644
+        archive.addfile(info, io.BytesIO(pkg_info))
+    return path.name
