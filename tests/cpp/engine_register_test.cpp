@@ -6,11 +6,10 @@
 
 #include "engine/memory.h"
 #include "engine/register.h"
+#include "test_support.h"
 
 namespace amplion::engine {
 namespace {
-
-std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
 
 TEST(RegisterCreate, RejectsCountsOutsideOneToThirtyBeforeAllocating) {
   for (std::uint64_t n : {std::uint64_t{0}, std::uint64_t{31}, std::uint64_t{64},
