@@ -243,7 +243,7 @@ TEST(MeasureCounts, EqualsOneSearchPerDraw) {
       {"16 of 4096 reachable, table, several batches",
        12,
        [](Register& r) {
-         for (std::uint64_t q : {1, 4, 7, 11}) ASSERT_TRUE(r.h(q).ok());
+         for (std::uint64_t q : {1u, 4u, 7u, 11u}) ASSERT_TRUE(r.h(q).ok());
        },
        70001},
       {"uneven 6 qubits",

@@ -23,7 +23,7 @@ TEST(RegisterCreate, RejectsCountsOutsideOneToThirtyBeforeAllocating) {
 }
 
 TEST(RegisterCreate, StartsInAllZeroStateWithPositiveZeros) {
-  for (std::uint64_t n : {1, 3, 10}) {
+  for (std::uint64_t n : {1u, 3u, 10u}) {
     SCOPED_TRACE(n);
     auto r = Register::create(n, 7);
     ASSERT_TRUE(r.ok());
