@@ -34,7 +34,13 @@ def amp_bits(reg, i):
 
 
 def state_bits(reg):
+    """Every amplitude as a (real, imaginary) pair of bit patterns, read through amplitude()."""
     return [amp_bits(reg, i) for i in range(reg.length())]
+
+
+def array_bits(arr):
+    """A complex128 array as the list of its 64-bit words: real, imaginary, real, ..."""
+    return arr.view("u8").tolist()
 
 
 def module_dir():
