@@ -43,6 +43,11 @@ def array_bits(arr):
     return arr.view("u8").tolist()
 
 
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
 def module_dir():
     return os.path.dirname(amplion.__file__)
 

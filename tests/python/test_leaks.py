@@ -11,7 +11,7 @@ import textwrap
 import pytest
 
 from amplion import QuantumCircuit, StateVecPy
-from conftest import SANITIZED, run_python
+from conftest import SANITIZED, resident_bytes, run_python
 
 NO_BLOCK_COUNTS = pytest.mark.skipif(
     SANITIZED, reason="PYTHONMALLOC=malloc under the sanitizers: sys.getallocatedblocks() reads 0")
@@ -346,11 +346,6 @@ def run_ops(ops, rounds):
 def blocks():
     gc.collect()
     return sys.getallocatedblocks()
-
-
-def resident_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 def test_cases_cover_every_method_of_both_classes():
