@@ -1,4 +1,5 @@
 """Shared helpers for the Python tests: bit patterns and subprocess runs against the built module."""
+import inspect
 import os
 import struct
 import subprocess
@@ -41,6 +42,16 @@ def state_bits(reg):
 def array_bits(arr):
     """A complex128 array as the list of its 64-bit words: real, imaginary, real, ..."""
     return arr.view("u8").tolist()
+
+
+def method_parameters(cls):
+    """Every public method of cls with the parameter names of its text signature after self,
+    or None when it takes none."""
+    methods = {}
+    for name, attr in vars(cls).items():
+        if not name.startswith("_") and callable(attr):
+            methods[name] = list(inspect.signature(attr).parameters)[1:] or None
+    return methods
 
 
 def resident_bytes():

@@ -12,7 +12,7 @@ import pytest
 from hypothesis import event, given, note, strategies as st
 
 from amplion import QuantumCircuit, StateVecPy
-from conftest import array_bits, bits
+from conftest import array_bits, bits, method_parameters
 
 MAX_QUBITS = 12
 MAX_SHOTS = 10_000
@@ -564,6 +564,11 @@ def test_qualname_that_raises_passes_through():
 
 # The methods read their payload from self without a check of their own: the method descriptors
 # must refuse a self of any other type before the call gets that far.
+def test_tables_list_every_method_with_its_parameters():
+    assert method_parameters(StateVecPy) == STATEVEC
+    assert method_parameters(QuantumCircuit) == CIRCUIT
+
+
 UNBOUND = ([(StateVecPy, name) for name in STATEVEC] + [(QuantumCircuit, name) for name in CIRCUIT])
 
 
