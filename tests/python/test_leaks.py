@@ -4,7 +4,6 @@ memory must stay flat once caches and free lists have warmed up."""
 
 import gc
 import math
-import os
 import sys
 import textwrap
 
