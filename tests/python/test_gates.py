@@ -7,7 +7,7 @@ import textwrap
 import pytest
 
 from amplion import StateVecPy
-from conftest import bits, run_python, state_bits
+from conftest import run_python, state_bits
 
 SQRT_DOC = "√X dagger (SXdg) on qubit q. Matrix = (1/2)[[1-i, 1+i],[1+i,1-i]]."
 RX_DOC = "RX(θ) on qubit q: exp(-i θ X / 2)."
