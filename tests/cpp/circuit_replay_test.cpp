@@ -13,6 +13,7 @@
 
 #include "circuit/circuit.h"
 #include "engine/register.h"
+#include "test_support.h"
 
 namespace amplion::circuit {
 namespace {
@@ -26,21 +27,6 @@ constexpr std::uint64_t kHalfSqrt2 = 0x3FE6A09E667F3BCC;  // the H factor, 0.707
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::vector<std::uint64_t> words(const Register& reg) {
-  std::vector<std::uint64_t> out;
-  for (const auto& a : reg.amplitudes()) {
-    out.push_back(std::bit_cast<std::uint64_t>(a.re));
-    out.push_back(std::bit_cast<std::uint64_t>(a.im));
-  }
-  return out;
-}
-
-Register make_register(std::uint64_t n) {
-  auto reg = Register::create(n, 7);
-  EXPECT_TRUE(reg.ok());
-  return std::move(reg.value());
-}
 
 // Words of |i> on n qubits: element i is 1 + 0i, every other element +0.
 std::vector<std::uint64_t> basis_words(std::uint64_t n, std::uint64_t i) {

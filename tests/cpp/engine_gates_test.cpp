@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/register.h"
+#include "test_support.h"
 
 namespace amplion::engine {
 namespace {
@@ -36,23 +37,6 @@ constexpr std::uint64_t kCosHalfPi = 0x3C91A62633145C07;    // 6.123233995736766
 constexpr std::uint64_t kSinPi = 0x3CA1A62633145C07;        // 1.2246467991473532e-16
 
 using Words = std::vector<std::uint64_t>;  // re, im of every amplitude in index order
-
-std::uint64_t word(double x) { return std::bit_cast<std::uint64_t>(x); }
-
-Register make(std::uint64_t n_qubits) {
-  auto reg = Register::create(n_qubits, 7);
-  EXPECT_TRUE(reg.ok());
-  return std::move(reg.value());
-}
-
-Words words(const Register& reg) {
-  Words w;
-  for (const Complex64& a : reg.amplitudes()) {
-    w.push_back(word(a.re));
-    w.push_back(word(a.im));
-  }
-  return w;
-}
 
 // Distinct, non-zero, finite parts, so that a misplaced element and a lost sign both show.
 void fill(Register& reg, std::uint64_t salt = 1) {
@@ -144,13 +128,13 @@ TEST(GateEdgeValues, HandDerivedAmplitudesBitForBit) {
       {"cz same qubit", 1, [](Register& r) { expect_ok(r.h(0)); expect_ok(r.cz(0, 0)); },
        {{0, kInvSqrt2, kZero}, {1, kNegInvSqrt2, kNegZero}}},
       {"y signed zeros", 1, [](Register& r) { expect_ok(r.y(0)); },
-       {{0, kNegZero, kNegOne}, {1, kZero, word(2.0)}}, kSignedZeros},
+       {{0, kNegZero, kNegOne}, {1, kZero, bits(2.0)}}, kSignedZeros},
       {"s signed zeros", 1, [](Register& r) { expect_ok(r.s(0)); },
-       {{0, word(2.0), kNegZero}, {1, kZero, kOne}}, kSignedZeros},
+       {{0, bits(2.0), kNegZero}, {1, kZero, kOne}}, kSignedZeros},
       {"sdg signed zeros", 1, [](Register& r) { expect_ok(r.sdg(0)); },
-       {{0, word(2.0), kNegZero}, {1, kZero, kNegOne}}, kSignedZeros},
+       {{0, bits(2.0), kNegZero}, {1, kZero, kNegOne}}, kSignedZeros},
       {"cy signed zeros", 2, [](Register& r) { expect_ok(r.cy(0, 1)); },
-       {{1, kNegZero, kNegOne}, {3, kZero, word(2.0)}}, kSignedZeros2},
+       {{1, kNegZero, kNegOne}, {3, kZero, bits(2.0)}}, kSignedZeros2},
       {"swap", 3, [](Register& r) { expect_ok(r.x(0)); expect_ok(r.swap(0, 2)); },
        {{1, kZero, kZero}, {4, kOne, kZero}}},
       {"ccx", 3,
@@ -162,14 +146,14 @@ TEST(GateEdgeValues, HandDerivedAmplitudesBitForBit) {
   };
   for (const EdgeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Register reg = make(c.n_qubits);
+    Register reg = make_register(c.n_qubits);
     std::copy(c.initial.begin(), c.initial.end(), reg.mutable_amplitudes().begin());
     c.gates(reg);
     for (const Expected& e : c.expected) {
       SCOPED_TRACE(e.index);
       const Complex64 a = reg.amplitudes()[e.index];
-      EXPECT_EQ(word(a.re), e.re);
-      EXPECT_EQ(word(a.im), e.im);
+      EXPECT_EQ(bits(a.re), e.re);
+      EXPECT_EQ(bits(a.im), e.im);
     }
   }
 }
@@ -187,7 +171,7 @@ TEST(GateNonFinite, RotationsWithNonFiniteAngleWriteNaNEverywhere) {
   for (const auto& [name, gate] : gates) {
     for (double theta : angles) {
       SCOPED_TRACE(std::string(name) + " " + std::to_string(theta));
-      Register reg = make(2);
+      Register reg = make_register(2);
       expect_ok(gate(reg, theta));
       for (const Complex64& a : reg.amplitudes()) {
         EXPECT_TRUE(std::isnan(a.re));
@@ -198,7 +182,7 @@ TEST(GateNonFinite, RotationsWithNonFiniteAngleWriteNaNEverywhere) {
 }
 
 TEST(GateNonFinite, CpWithNaNAngleWritesOnlyWhereBothBitsAreSet) {
-  Register reg = make(2);
+  Register reg = make_register(2);
   fill(reg);
   const Words before = words(reg);
   expect_ok(reg.cp(1, 0, NAN));
@@ -219,7 +203,7 @@ TEST(GateNonFinite, ZAndCzFlipSignBitsOfNaNAndZero) {
   };
   for (const auto& [name, gate] : gates) {
     SCOPED_TRACE(name);
-    Register reg = make(1);
+    Register reg = make_register(1);
     reg.mutable_amplitudes()[1] = Complex64{std::bit_cast<double>(kNaN), -0.0};
     expect_ok(gate(reg));
     EXPECT_EQ(words(reg), (Words{kOne, kZero, kNaN | kNegZero, kZero}));
@@ -239,7 +223,7 @@ TEST(GateNonFinite, RzRoundsAsTheWrittenProduct) {
     for (double re : parts) {
       for (double im : parts) {
         SCOPED_TRACE(std::to_string(theta) + " " + std::to_string(re) + " " + std::to_string(im));
-        Register reg = make(1);
+        Register reg = make_register(1);
         reg.mutable_amplitudes()[0] = Complex64{re, im};
         reg.mutable_amplitudes()[1] = Complex64{re, im};
         expect_ok(reg.rz(0, theta));
@@ -251,12 +235,12 @@ TEST(GateNonFinite, RzRoundsAsTheWrittenProduct) {
           if (std::isnan(want_re)) {
             EXPECT_TRUE(std::isnan(got.re));
           } else {
-            EXPECT_EQ(word(got.re), word(want_re));
+            EXPECT_EQ(bits(got.re), bits(want_re));
           }
           if (std::isnan(want_im)) {
             EXPECT_TRUE(std::isnan(got.im));
           } else {
-            EXPECT_EQ(word(got.im), word(want_im));
+            EXPECT_EQ(bits(got.im), bits(want_im));
           }
         }
       }
@@ -294,21 +278,21 @@ TEST(GatePairs, EveryPairActsLikeAOneQubitRegister) {
   for (const auto& [name, gate] : one_qubit_gates()) {
     for (std::uint64_t q = 0; q < kQubits; ++q) {
       SCOPED_TRACE(std::string(name) + " on qubit " + std::to_string(q));
-      Register reg = make(kQubits);
+      Register reg = make_register(kQubits);
       fill(reg, q + 3);
       const std::vector<Complex64> before(reg.amplitudes().begin(), reg.amplitudes().end());
       expect_ok(gate(reg, q));
       const std::uint64_t m = std::uint64_t{1} << q;
       for (std::uint64_t i = 0; i < reg.length(); ++i) {
         if (i & m) continue;
-        Register one = make(1);
+        Register one = make_register(1);
         one.mutable_amplitudes()[0] = before[i];
         one.mutable_amplitudes()[1] = before[i | m];
         expect_ok(gate(one, 0));
-        EXPECT_EQ(word(reg.amplitudes()[i].re), word(one.amplitudes()[0].re)) << i;
-        EXPECT_EQ(word(reg.amplitudes()[i].im), word(one.amplitudes()[0].im)) << i;
-        EXPECT_EQ(word(reg.amplitudes()[i | m].re), word(one.amplitudes()[1].re)) << i;
-        EXPECT_EQ(word(reg.amplitudes()[i | m].im), word(one.amplitudes()[1].im)) << i;
+        EXPECT_EQ(bits(reg.amplitudes()[i].re), bits(one.amplitudes()[0].re)) << i;
+        EXPECT_EQ(bits(reg.amplitudes()[i].im), bits(one.amplitudes()[0].im)) << i;
+        EXPECT_EQ(bits(reg.amplitudes()[i | m].re), bits(one.amplitudes()[1].re)) << i;
+        EXPECT_EQ(bits(reg.amplitudes()[i | m].im), bits(one.amplitudes()[1].im)) << i;
       }
     }
   }
@@ -324,7 +308,7 @@ TEST(GatePairs, PhaseGatesTouchOnlyTheUpperHalf) {
     if (!phase && std::string(name) != "rz") continue;
     for (std::uint64_t q = 0; q < kQubits; ++q) {
       SCOPED_TRACE(std::string(name) + " on qubit " + std::to_string(q));
-      Register reg = make(kQubits);
+      Register reg = make_register(kQubits);
       fill(reg);
       const Words before = words(reg);
       expect_ok(gate(reg, q));
@@ -370,8 +354,8 @@ TEST(GateIdentities, ExactProductsRestoreTheVector) {
   };
   for (const Identity& c : identities) {
     SCOPED_TRACE(c.name);
-    Register left = make(4);
-    Register right = make(4);
+    Register left = make_register(4);
+    Register right = make_register(4);
     fill(left);
     fill(right);
     c.left(left);
@@ -421,11 +405,11 @@ TEST(GateExchanges, EveryIndexCombinationMatchesTheDefinition) {
         for (const Call& c : calls) {
           SCOPED_TRACE(std::string(c.name) + " " + std::to_string(p) + std::to_string(q) +
                        std::to_string(r));
-          Register reg = make(kQubits);
+          Register reg = make_register(kQubits);
           fill(reg, p * 9 + q * 3 + r + 1);
           const std::vector<Complex64> before(reg.amplitudes().begin(), reg.amplitudes().end());
           expect_ok(c.gate(reg));
-          Register expected = make(kQubits);
+          Register expected = make_register(kQubits);
           const std::vector<Complex64> want = exchanged(before, c.e);
           std::copy(want.begin(), want.end(), expected.mutable_amplitudes().begin());
           EXPECT_EQ(words(reg), words(expected));
@@ -462,8 +446,8 @@ TEST(GateExchanges, CoincidingIndices) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Register reg = make(3);
-    Register ref = make(3);
+    Register reg = make_register(3);
+    Register ref = make_register(3);
     fill(reg);
     fill(ref);
     c.gate(reg);
@@ -487,7 +471,7 @@ TEST(GateControlled, EveryGroupActsLikeATwoQubitRegister) {
     for (std::uint64_t c = 0; c < kQubits; ++c) {
       for (std::uint64_t t = 0; t < kQubits; ++t) {
         SCOPED_TRACE(std::string(name) + " " + std::to_string(c) + std::to_string(t));
-        Register reg = make(kQubits);
+        Register reg = make_register(kQubits);
         fill(reg, c * 3 + t + 1);
         const std::vector<Complex64> before(reg.amplitudes().begin(), reg.amplitudes().end());
         expect_ok(gate(reg, c, t));
@@ -497,14 +481,14 @@ TEST(GateControlled, EveryGroupActsLikeATwoQubitRegister) {
           const std::vector<std::uint64_t> group =
               c == t ? std::vector<std::uint64_t>{i, i | cb}
                      : std::vector<std::uint64_t>{i, i | cb, i | tb, i | cb | tb};
-          Register small = make(c == t ? 1 : 2);
+          Register small = make_register(c == t ? 1 : 2);
           for (std::size_t k = 0; k < group.size(); ++k) {
             small.mutable_amplitudes()[k] = before[group[k]];
           }
           expect_ok(c == t ? gate(small, 0, 0) : gate(small, 0, 1));
           for (std::size_t k = 0; k < group.size(); ++k) {
-            EXPECT_EQ(word(reg.amplitudes()[group[k]].re), word(small.amplitudes()[k].re));
-            EXPECT_EQ(word(reg.amplitudes()[group[k]].im), word(small.amplitudes()[k].im));
+            EXPECT_EQ(bits(reg.amplitudes()[group[k]].re), bits(small.amplitudes()[k].re));
+            EXPECT_EQ(bits(reg.amplitudes()[group[k]].im), bits(small.amplitudes()[k].im));
           }
         }
       }
@@ -514,7 +498,7 @@ TEST(GateControlled, EveryGroupActsLikeATwoQubitRegister) {
 
 // On two qubits, the hand-derived products with every amplitude non-zero.
 TEST(GateControlled, TwoQubitProducts) {
-  Register reg = make(2);
+  Register reg = make_register(2);
   auto v = reg.mutable_amplitudes();
   v[0] = Complex64{1.0, 2.0};
   v[1] = Complex64{3.0, -4.0};
@@ -522,11 +506,11 @@ TEST(GateControlled, TwoQubitProducts) {
   v[3] = Complex64{7.0, 8.0};
   expect_ok(reg.cy(0, 1));
   // new[3] = i·(3 - 4i) = (4, 3); new[1] = -i·(7 + 8i) = (8, -7); 0 and 2 as they were.
-  EXPECT_EQ(words(reg), (Words{word(1.0), word(2.0), word(8.0), word(-7.0), word(-5.0),
-                               word(6.0), word(4.0), word(3.0)}));
+  EXPECT_EQ(words(reg), (Words{bits(1.0), bits(2.0), bits(8.0), bits(-7.0), bits(-5.0),
+                               bits(6.0), bits(4.0), bits(3.0)}));
   expect_ok(reg.cz(1, 0));
-  EXPECT_EQ(words(reg), (Words{word(1.0), word(2.0), word(8.0), word(-7.0), word(-5.0),
-                               word(6.0), word(-4.0), word(-3.0)}));
+  EXPECT_EQ(words(reg), (Words{bits(1.0), bits(2.0), bits(8.0), bits(-7.0), bits(-5.0),
+                               bits(6.0), bits(-4.0), bits(-3.0)}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -569,7 +553,7 @@ TEST(GateIndexChecks, OutOfRangeIndicesLeaveTheVectorUnchanged) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Register reg = make(3);
+    Register reg = make_register(3);
     fill(reg);
     const Words before = words(reg);
     const Complex64* data = reg.amplitudes().data();
@@ -607,7 +591,7 @@ TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
   GTEST_SKIP() << "sanitizers reserve more address space than any limit leaves";
 #else
   constexpr std::uint64_t kQubits = 20;  // 16 MiB per vector
-  Register reg = make(kQubits);
+  Register reg = make_register(kQubits);
   fill(reg);
   const Words before = words(reg);
   rlimit saved{};
@@ -652,8 +636,8 @@ TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
     if (c.copies) results.push_back(c.gate(reg));
   }
   for (const Complex64& a : reg.amplitudes()) {
-    after_failures.push_back(word(a.re));
-    after_failures.push_back(word(a.im));
+    after_failures.push_back(bits(a.re));
+    after_failures.push_back(bits(a.im));
   }
   for (const Call& c : calls) {
     if (!c.copies) results.push_back(c.gate(reg));

@@ -11,24 +11,10 @@
 #include "binding/fault.h"
 #include "engine/register.h"
 #include "math_core/kernels.h"
+#include "test_support.h"
 
 namespace amplion::engine {
 namespace {
-
-Register make(std::uint64_t n_qubits) {
-  auto reg = Register::create(n_qubits, 7);
-  EXPECT_TRUE(reg.ok());
-  return std::move(reg.value());
-}
-
-std::vector<std::uint64_t> bits_of(const Register& reg) {
-  std::vector<std::uint64_t> out;
-  for (const Complex64& a : reg.amplitudes()) {
-    out.push_back(std::bit_cast<std::uint64_t>(a.re));
-    out.push_back(std::bit_cast<std::uint64_t>(a.im));
-  }
-  return out;
-}
 
 struct BadCall {
   const char* name;
@@ -51,25 +37,25 @@ TEST(EngineKernels, EveryIndexIsCheckedBeforeAnythingChanges) {
   };
   for (const BadCall& c : cases) {
     SCOPED_TRACE(c.name);
-    Register reg = make(3);
+    Register reg = make_register(3);
     ASSERT_TRUE(reg.h_cpp(0).ok());
     ASSERT_TRUE(reg.x_cpp(2).ok());
-    const auto before = bits_of(reg);
+    const auto before = words(reg);
     const Status st = c.call(reg);
     ASSERT_FALSE(st.ok());
     EXPECT_EQ(st.error().kind, ErrorKind::kIndex);
     EXPECT_EQ(st.error().message, "qubit index out of range");
-    EXPECT_EQ(bits_of(reg), before);
+    EXPECT_EQ(words(reg), before);
   }
 }
 
 // The kernels work on the register's own storage: no copy, no replacement of the vector.
 TEST(EngineKernels, GatesWorkInPlaceUpToTheTopQubit) {
-  Register reg = make(3);
+  Register reg = make_register(3);
   const Complex64* storage = reg.amplitudes().data();
   ASSERT_TRUE(reg.x_cpp(2).ok());
-  EXPECT_EQ(std::bit_cast<std::uint64_t>(reg.amplitudes()[4].re), 0x3FF0000000000000u);
-  EXPECT_EQ(std::bit_cast<std::uint64_t>(reg.amplitudes()[0].re), 0u);
+  EXPECT_EQ(bits(reg.amplitudes()[4].re), 0x3FF0000000000000u);
+  EXPECT_EQ(bits(reg.amplitudes()[0].re), 0u);
   ASSERT_TRUE(reg.h_cpp(2).ok());
   ASSERT_TRUE(reg.cx_cpp(2, 0).ok());
   ASSERT_TRUE(reg.ccx_cpp(0, 2, 1).ok());
@@ -79,7 +65,7 @@ TEST(EngineKernels, GatesWorkInPlaceUpToTheTopQubit) {
   // cswap(1,2,0) exchanges 6 (110) and 3 (011), both zero: -C stays at 7.
   const std::vector<std::uint64_t> want{
       0x3FE6A09E667F3BCCu, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xBFE6A09E667F3BCCu, 0};
-  EXPECT_EQ(bits_of(reg), want);
+  EXPECT_EQ(words(reg), want);
 }
 
 // Unreachable through the register, but if a kernel's access check ever failed, the binding's

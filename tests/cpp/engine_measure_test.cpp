@@ -20,6 +20,7 @@
 #include "engine/register.h"
 #include "random/chacha.h"
 #include "random/weighted.h"
+#include "test_support.h"
 
 namespace amplion::engine {
 namespace {
@@ -31,8 +32,6 @@ using CountMap = std::map<std::uint64_t, std::uint64_t>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
-
 CountMap map_of(const Counts& counts) {
   CountMap m;
   counts.for_each([&m](std::uint64_t index, std::uint64_t count) {
@@ -43,15 +42,6 @@ CountMap map_of(const Counts& counts) {
   return m;
 }
 
-std::vector<std::uint64_t> amplitude_bits(const Register& reg) {
-  std::vector<std::uint64_t> out;
-  for (const Complex64& a : reg.amplitudes()) {
-    out.push_back(bits(a.re));
-    out.push_back(bits(a.im));
-  }
-  return out;
-}
-
 // Same position in the same stream: equal counters and positions, then equal draws across
 // the next refill.
 void expect_same_stream(ChaChaGenerator got, ChaChaGenerator want) {
@@ -59,12 +49,6 @@ void expect_same_stream(ChaChaGenerator got, ChaChaGenerator want) {
   EXPECT_EQ(got.counter(), want.counter());
   EXPECT_EQ(got.position(), want.position());
   for (int i = 0; i < 40; ++i) ASSERT_EQ(got.draw_u64(), want.draw_u64()) << "draw " << i;
-}
-
-Register make(std::uint64_t n_qubits, std::uint64_t seed) {
-  auto r = Register::create(n_qubits, seed);
-  EXPECT_TRUE(r.ok());
-  return std::move(r.value());
 }
 
 void h_all(Register& reg) {
@@ -88,7 +72,7 @@ TEST(MeasureCounts, KnownAnswers) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Register reg = make(c.n_qubits, c.constructor_seed);
+    Register reg = make_register(c.n_qubits, c.constructor_seed);
     h_all(reg);
     auto counts = measure_counts(reg, 16, c.seed);
     ASSERT_TRUE(counts.ok());
@@ -116,7 +100,7 @@ TEST(MeasureGenerator, ReseedOrSkipThenOneDrawPerShot) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Register reg = make(3, 11);
+    Register reg = make_register(3, 11);
     h_all(reg);
     ASSERT_TRUE(reg.x(1).ok());
     std::vector<std::uint8_t> taken(4 * c.odd_words);
@@ -150,7 +134,7 @@ CountMap per_draw_counts(const Register& reg, ChaChaGenerator& gen, std::uint64_
 // A seeded call followed by an unseeded one: the second call's draws start two words after
 // the last word the first call used.
 TEST(MeasureGenerator, UnseededCallContinuesTheSeededStream) {
-  Register reg = make(4, 1);
+  Register reg = make_register(4, 1);
   h_all(reg);
   ASSERT_TRUE(reg.ry(2, 0.7).ok());
   auto first = measure_counts(reg, 300, 21);
@@ -195,10 +179,10 @@ TEST(MeasureErrors, SamplerErrorsKeepTheGeneratorStep) {
       for (const std::uint64_t shots : {std::uint64_t{0}, std::uint64_t{10}}) {
         SCOPED_TRACE(std::string(c.name) + (seed ? ", seed" : ", no seed") +
                      (shots == 0 ? ", no shots" : ", 10 shots"));
-        Register reg = make(3, 8);
+        Register reg = make_register(3, 8);
         h_all(reg);
         c.spoil(reg.mutable_amplitudes());
-        const std::vector<std::uint64_t> before = amplitude_bits(reg);
+        const std::vector<std::uint64_t> before = words(reg);
         ChaChaGenerator want = reg.rng();
         if (seed) {
           want = ChaChaGenerator::seed_from_u64(*seed);
@@ -210,7 +194,7 @@ TEST(MeasureErrors, SamplerErrorsKeepTheGeneratorStep) {
         ASSERT_FALSE(counts.ok());
         EXPECT_EQ(counts.error().kind, ErrorKind::kValue);
         EXPECT_EQ(counts.error().message, c.message);
-        EXPECT_EQ(amplitude_bits(reg), before);
+        EXPECT_EQ(words(reg), before);
         expect_same_stream(reg.rng(), want);
       }
     }
@@ -224,16 +208,16 @@ TEST(MeasureErrors, InfiniteTotalIsAFaultAfterTheGeneratorStep) {
       [](std::span<Complex64> a) { a[1].re = 0x1.8p511; a[6].re = 0x1.8p511; },  // the sum does
   };
   for (const auto& spoil : spoils) {
-    Register reg = make(3, 8);
+    Register reg = make_register(3, 8);
     spoil(reg.mutable_amplitudes());
-    const std::vector<std::uint64_t> before = amplitude_bits(reg);
+    const std::vector<std::uint64_t> before = words(reg);
     try {
       (void)measure_counts(reg, 4, 77);
       ADD_FAILURE() << "no fault";
     } catch (const Fault& f) {
       EXPECT_STREQ(f.what(), "Uniform::new: range overflow");
     }
-    EXPECT_EQ(amplitude_bits(reg), before);
+    EXPECT_EQ(words(reg), before);
     expect_same_stream(reg.rng(), ChaChaGenerator::seed_from_u64(77));
   }
 }
@@ -259,7 +243,7 @@ TEST(MeasureCounts, EqualsOneSearchPerDraw) {
       {"16 of 4096 reachable, table, several batches",
        12,
        [](Register& r) {
-         for (std::uint64_t q : {1, 4, 7, 11}) ASSERT_TRUE(r.h(q).ok());
+         for (std::uint64_t q : {1u, 4u, 7u, 11u}) ASSERT_TRUE(r.h(q).ok());
        },
        70001},
       {"uneven 6 qubits",
@@ -275,9 +259,9 @@ TEST(MeasureCounts, EqualsOneSearchPerDraw) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Register reg = make(c.n_qubits, 4);
+    Register reg = make_register(c.n_qubits, 4);
     c.prepare(reg);
-    const std::vector<std::uint64_t> before = amplitude_bits(reg);
+    const std::vector<std::uint64_t> before = words(reg);
     ChaChaGenerator gen = ChaChaGenerator::seed_from_u64(1234);
     const CountMap want = per_draw_counts(reg, gen, c.shots);
     auto counts = measure_counts(reg, c.shots, 1234);
@@ -288,7 +272,7 @@ TEST(MeasureCounts, EqualsOneSearchPerDraw) {
       const Complex64 a = reg.amplitudes()[index];
       EXPECT_GT(a.re * a.re + a.im * a.im, 0.0) << "index " << index << " has probability 0";
     }
-    EXPECT_EQ(amplitude_bits(reg), before);
+    EXPECT_EQ(words(reg), before);
     expect_same_stream(reg.rng(), gen);
   }
 }

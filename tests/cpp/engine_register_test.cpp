@@ -6,11 +6,10 @@
 
 #include "engine/memory.h"
 #include "engine/register.h"
+#include "test_support.h"
 
 namespace amplion::engine {
 namespace {
-
-std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
 
 TEST(RegisterCreate, RejectsCountsOutsideOneToThirtyBeforeAllocating) {
   for (std::uint64_t n : {std::uint64_t{0}, std::uint64_t{31}, std::uint64_t{64},
@@ -24,7 +23,7 @@ TEST(RegisterCreate, RejectsCountsOutsideOneToThirtyBeforeAllocating) {
 }
 
 TEST(RegisterCreate, StartsInAllZeroStateWithPositiveZeros) {
-  for (std::uint64_t n : {1, 3, 10}) {
+  for (std::uint64_t n : {1u, 3u, 10u}) {
     SCOPED_TRACE(n);
     auto r = Register::create(n, 7);
     ASSERT_TRUE(r.ok());

@@ -80,7 +80,7 @@ TYPED_TEST_P(BlocksTest, KnownAnswers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Words out = TestFixture::run(seed0_input(c.counter, 0));
-    for (int j = 0; j < kBlocksPerCall; ++j) {
+    for (std::size_t j = 0; j < kBlocksPerCall; ++j) {
       EXPECT_EQ(out[16 * j], c.heads[2 * j]) << "block " << j;
       EXPECT_EQ(out[16 * j + 1], c.heads[2 * j + 1]) << "block " << j;
     }
@@ -89,11 +89,11 @@ TYPED_TEST_P(BlocksTest, KnownAnswers) {
   const std::uint32_t block0[8] = {0xCD2C6F7F, 0xBB2A3FB2, 0x8E27697B, 0xC6017C94,
                                    0xCF310A16, 0x069DC102, 0xABE5F6D0, 0x958B761D};
   const Words out = TestFixture::run(seed0_input(0, 0));
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], block0[i]) << "word " << i;
+  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(out[i], block0[i]) << "word " << i;
   // The stream occupies words 14 and 15 of the input.
   const std::uint32_t streamed[4] = {0xBFDD26D3, 0x0FA56861, 0x81D33334, 0xD12487C8};
   const Words s = TestFixture::run(seed0_input(0, 0x0123456789ABCDEF));
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(s[i], streamed[i]) << "word " << i;
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(s[i], streamed[i]) << "word " << i;
 }
 
 // A call at counter c writes exactly the blocks that calls at c-1 and c+1 share with it.
@@ -103,7 +103,9 @@ TYPED_TEST_P(BlocksTest, BlocksDependOnlyOnTheirOwnCounter) {
     SCOPED_TRACE(c);
     const Words mid = TestFixture::run(seed0_input(c, 0));
     const Words next = TestFixture::run(seed0_input(c + 1, 0));
-    for (int i = 0; i < 3 * kBlockWords; ++i) ASSERT_EQ(mid[kBlockWords + i], next[i]) << i;
+    for (std::size_t i = 0; i < 3 * kBlockWords; ++i) {
+      ASSERT_EQ(mid[kBlockWords + i], next[i]) << i;
+    }
   }
 }
 

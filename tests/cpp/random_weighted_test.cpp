@@ -14,6 +14,7 @@
 #include "engine/memory.h"
 #include "random/chacha.h"
 #include "random/weighted.h"
+#include "test_support.h"
 
 namespace amplion::random {
 namespace {
@@ -21,14 +22,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 double from_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
-
-std::vector<std::uint64_t> bits_of(std::span<const double> v) {
-  std::vector<std::uint64_t> out;
-  for (double x : v) out.push_back(bits(x));
-  return out;
-}
 
 // Builds both ways: from a borrowed span and in place from a handed-over block.
 engine::Result<WeightedIndex> build(const std::vector<double>& w, bool in_place) {

@@ -1,4 +1,5 @@
 """Shared helpers for the Python tests: bit patterns and subprocess runs against the built module."""
+import inspect
 import os
 import struct
 import subprocess
@@ -34,7 +35,28 @@ def amp_bits(reg, i):
 
 
 def state_bits(reg):
+    """Every amplitude as a (real, imaginary) pair of bit patterns, read through amplitude()."""
     return [amp_bits(reg, i) for i in range(reg.length())]
+
+
+def array_bits(arr):
+    """A complex128 array as the list of its 64-bit words: real, imaginary, real, ..."""
+    return arr.view("u8").tolist()
+
+
+def method_parameters(cls):
+    """Every public method of cls with the parameter names of its text signature after self,
+    or None when it takes none."""
+    methods = {}
+    for name, attr in vars(cls).items():
+        if not name.startswith("_") and callable(attr):
+            methods[name] = list(inspect.signature(attr).parameters)[1:] or None
+    return methods
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 def module_dir():

@@ -8,6 +8,7 @@ import pytest
 
 import amplion
 from amplion import QuantumCircuit, StateVecPy
+from conftest import array_bits
 
 ONE = 0x3FF0000000000000
 H = 0x3FE6A09E667F3BCC  # 0.7071067811865475
@@ -38,10 +39,6 @@ RECORDING = [
 # The register's names for the same gates where they differ.
 REGISTER_PARAMS = {"cx": ("control", "target"), "cy": ("control", "target"),
                    "cz": ("control", "target"), "cp": ("control", "target", "theta")}
-
-
-def bits(arr):
-    return arr.view(np.uint64).tolist()
 
 
 def basis(n, i):
@@ -116,7 +113,7 @@ def test_failed_conversion_records_nothing(call, error):
     circuit.x(1)
     with pytest.raises(error):
         call(circuit)
-    assert bits(circuit.statevector()) == basis(2, 2)
+    assert array_bits(circuit.statevector()) == basis(2, 2)
 
 
 def test_conversion_messages_name_the_parameter():
@@ -148,16 +145,16 @@ def test_statevector_of_empty_and_bell_circuits():
     arr = QuantumCircuit(2).statevector()
     assert arr.dtype == np.complex128 and arr.shape == (4,)
     assert arr.flags.c_contiguous and arr.flags.writeable and arr.flags.owndata
-    assert bits(arr) == basis(2, 0)
+    assert array_bits(arr) == basis(2, 0)
     bell = QuantumCircuit(2)
     bell.h(0)
     bell.cx(0, 1)
     first = bell.statevector()
-    assert bits(first) == [H, 0, 0, 0, 0, 0, H, 0]
+    assert array_bits(first) == [H, 0, 0, 0, 0, 0, H, 0]
     first[:] = 0
     second = bell.statevector()
     assert not np.shares_memory(first, second)
-    assert bits(second) == [H, 0, 0, 0, 0, 0, H, 0]
+    assert array_bits(second) == [H, 0, 0, 0, 0, 0, H, 0]
 
 
 def test_statevector_replay_error():
@@ -177,9 +174,9 @@ def test_apply_gates_keeps_the_gates_before_a_failing_one():
     with pytest.raises(IndexError) as e:
         circuit.apply_gates(sv)
     assert e.value.args == ("control/target index out of range",)
-    assert bits(sv.amplitudes()) == basis(2, 1)
+    assert array_bits(sv.amplitudes()) == basis(2, 1)
     sv.x(0)  # the register is not left borrowed
-    assert bits(sv.amplitudes()) == basis(2, 0)
+    assert array_bits(sv.amplitudes()) == basis(2, 0)
 
 
 @pytest.mark.parametrize(
@@ -213,7 +210,7 @@ def test_replay_fails_like_the_register_method(name, args, message):
     assert got == outcome(lambda: getattr(direct, name)(*args))
     if message is not None:
         assert got == (IndexError, (message,))
-    assert bits(replayed.amplitudes()) == bits(direct.amplitudes())
+    assert array_bits(replayed.amplitudes()) == array_bits(direct.amplitudes())
 
 
 def test_replay_onto_a_larger_register():
@@ -221,15 +218,15 @@ def test_replay_onto_a_larger_register():
     circuit.h(0)
     sv = StateVecPy(3, seed=1)
     circuit.apply_gates(sv)
-    assert bits(sv.amplitudes()) == [H, 0, H, 0] + [0] * 12
+    assert array_bits(sv.amplitudes()) == [H, 0, H, 0] + [0] * 12
 
 
 def test_empty_circuit_leaves_the_register_unchanged():
     sv = StateVecPy(2, seed=1)
     sv.ry(1, 0.3)
-    before = bits(sv.amplitudes())
+    before = array_bits(sv.amplitudes())
     QuantumCircuit(5).apply_gates(sv=sv)
-    assert bits(sv.amplitudes()) == before
+    assert array_bits(sv.amplitudes()) == before
 
 
 @pytest.mark.parametrize(
@@ -265,7 +262,7 @@ def test_apply_gates_needs_an_unborrowed_register():
 
     sv.x(ReplaysDuringGate())
     assert seen == [("Already borrowed",)]
-    assert bits(sv.amplitudes()) == basis(2, 2)
+    assert array_bits(sv.amplitudes()) == basis(2, 2)
 
 
 @pytest.mark.parametrize("call", [
@@ -287,7 +284,7 @@ def test_replays_are_refused_while_recording(call):
 
     circuit.x(ReplaysDuringRecording())
     assert seen == [("Already mutably borrowed",)]
-    assert bits(circuit.statevector()) == basis(1, 1)
+    assert array_bits(circuit.statevector()) == basis(1, 1)
 
 
 FINITE = [0.0, -0.0, math.pi, -0.125, 1.3125, 1e300]
@@ -320,12 +317,12 @@ def test_random_circuits_replay_bit_for_bit(seed):
     for name, args in gates:
         getattr(circuit, name)(*args)
         getattr(direct, name)(*args)
-    expected = bits(direct.amplitudes())
+    expected = array_bits(direct.amplitudes())
     assert expected != basis(n, 0)
-    assert bits(circuit.statevector()) == expected
+    assert array_bits(circuit.statevector()) == expected
     target = StateVecPy(n, seed=3)
     circuit.apply_gates(target)
-    assert bits(target.amplitudes()) == expected
+    assert array_bits(target.amplitudes()) == expected
 
 
 def test_random_circuits_cover_every_gate_kind():
@@ -407,7 +404,7 @@ def test_run_holds_a_shared_borrow_while_converting():
 
     class CallsBack:
         def __index__(self):
-            seen.append(bits(circuit.statevector()))  # shared with shared: allowed
+            seen.append(array_bits(circuit.statevector()))  # shared with shared: allowed
             try:
                 circuit.h(0)
             except RuntimeError as e:

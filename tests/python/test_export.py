@@ -13,14 +13,10 @@ import numpy as np
 import pytest
 
 import amplion
-from conftest import SANITIZED
+from conftest import SANITIZED, array_bits
 
 ONE = 0x3FF0000000000000
 PREFIX = "Failed to access NumPy array API capsule"
-
-
-def bits(arr):
-    return arr.view(np.uint64).tolist()
 
 
 def run_isolated(*bodies):
@@ -81,7 +77,7 @@ def test_fresh_register_exports_basis_state_zero(name, n, expected):
     flags = arr.flags
     assert flags.c_contiguous and flags.writeable and flags.owndata and flags.aligned
     assert arr.base is None
-    assert bits(arr) == expected
+    assert array_bits(arr) == expected
 
 
 def test_arrays_are_independent_copies():
@@ -91,8 +87,8 @@ def test_arrays_are_independent_copies():
     assert a is not b and not np.shares_memory(a, b)
     a[0] = 5 - 7j
     a[3] = float("nan")
-    assert bits(b) == [ONE] + [0] * 7
-    assert bits(sv.amplitudes()) == [ONE] + [0] * 7
+    assert array_bits(b) == [ONE] + [0] * 7
+    assert array_bits(sv.amplitudes()) == [ONE] + [0] * 7
     assert sv.amplitude(0) == (1.0, 0.0)
 
 
@@ -122,7 +118,7 @@ def test_export_takes_a_shared_borrow():
 
     class ReadsDuringRead:
         def __index__(self):
-            seen.append(bits(sv.amplitudes()))
+            seen.append(array_bits(sv.amplitudes()))
             return 0
 
     # amplitude holds a shared borrow while converting i; a second shared borrow is allowed.
@@ -144,7 +140,7 @@ def test_export_refused_under_an_exclusive_borrow():
 
     sv.x(ReadsDuringGate())
     assert errors == ["Already mutably borrowed"]
-    assert bits(sv.amplitudes()) == [0, 0, ONE, 0, 0, 0, 0, 0]
+    assert array_bits(sv.amplitudes()) == [0, 0, ONE, 0, 0, 0, 0, 0]
 
 
 def test_import_does_not_import_numpy():

@@ -2,13 +2,12 @@
 borrows, and amplitudes compared by bit pattern."""
 
 import math
-import struct
 import textwrap
 
 import pytest
 
 from amplion import StateVecPy
-from conftest import run_python
+from conftest import run_python, state_bits
 
 SQRT_DOC = "√X dagger (SXdg) on qubit q. Matrix = (1/2)[[1-i, 1+i],[1+i,1-i]]."
 RX_DOC = "RX(θ) on qubit q: exp(-i θ X / 2)."
@@ -47,15 +46,6 @@ TWO_H_SQUARED = 0x3FEFFFFFFFFFFFFE  # 0.9999999999999998
 COS_HALF_PI = 0x3C91A62633145C07  # 6.123233995736766e-17
 SIN_PI = 0x3CA1A62633145C07  # 1.2246467991473532e-16
 PI = 3.141592653589793
-
-
-def word(x):
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
-def words(sv):
-    """Every amplitude as a pair of hex words, in index order."""
-    return [tuple(word(part) for part in sv.amplitude(i)) for i in range(sv.length())]
 
 
 def scrambled(n_qubits):
@@ -113,7 +103,7 @@ EDGE_CASES = [
 def test_edge_values_bit_for_bit(name, n_qubits, gates, expected):
     sv = StateVecPy(n_qubits, seed=1)
     gates(sv)
-    got = words(sv)
+    got = state_bits(sv)
     for index, pair in expected.items():
         assert got[index] == pair, f"amplitude {index}: {got[index][0]:#x}, {got[index][1]:#x}"
 
@@ -152,13 +142,13 @@ INDEX_ERRORS = [
 @pytest.mark.parametrize("name,args,message", INDEX_ERRORS)
 def test_index_error_leaves_register_unchanged(name, args, message):
     sv = scrambled(3)
-    before = words(sv)
+    before = state_bits(sv)
     with pytest.raises(IndexError) as info:
         getattr(sv, name)(*args)
     assert str(info.value) == message
-    assert words(sv) == before
+    assert state_bits(sv) == before
     sv.h(2)  # not left borrowed
-    assert words(sv) != before
+    assert state_bits(sv) != before
 
 
 @pytest.mark.parametrize("name", ["rx", "ry", "rz", "cp"])
@@ -186,8 +176,8 @@ def test_integer_theta_equals_float_theta(name):
     by_int, by_float = StateVecPy(2, seed=1), StateVecPy(2, seed=1)
     getattr(by_int, name)(1, 3)
     getattr(by_float, name)(1, 3.0)
-    assert words(by_int) == words(by_float)
-    assert words(by_int) != words(StateVecPy(2, seed=1))
+    assert state_bits(by_int) == state_bits(by_float)
+    assert state_bits(by_int) != state_bits(StateVecPy(2, seed=1))
 
 
 @pytest.mark.parametrize("name", ["rx", "ry", "rz"])
@@ -217,11 +207,11 @@ def test_keyword_arguments(name, good, bad):
     by_keyword, by_position = scrambled(3), scrambled(3)
     getattr(by_keyword, name)(**good)
     getattr(by_position, name)(*good.values())
-    assert words(by_keyword) == words(by_position)
-    before = words(by_keyword)
+    assert state_bits(by_keyword) == state_bits(by_position)
+    before = state_bits(by_keyword)
     with pytest.raises(TypeError, match="unexpected keyword argument"):
         getattr(by_keyword, name)(**bad)
-    assert words(by_keyword) == before
+    assert state_bits(by_keyword) == before
 
 
 class ReadsDuringConversion:
@@ -248,9 +238,9 @@ def test_reentrant_read_during_index_conversion_is_refused():
         sv.h(arg)
     assert str(info.value) == "Already mutably borrowed"
     assert info.value is arg.inner_error
-    assert words(sv) == [(ONE, ZERO), (ZERO, ZERO)]
+    assert state_bits(sv) == [(ONE, ZERO), (ZERO, ZERO)]
     sv.h(0)  # the borrow was released
-    assert words(sv) == [(INV_SQRT2, ZERO), (INV_SQRT2, ZERO)]
+    assert state_bits(sv) == [(INV_SQRT2, ZERO), (INV_SQRT2, ZERO)]
 
 
 def test_reentrant_gate_during_theta_conversion_is_refused():
@@ -267,7 +257,7 @@ def test_reentrant_gate_during_theta_conversion_is_refused():
 
     sv.ry(0, Angle())
     assert seen == ["Already borrowed"]
-    assert words(sv)[1] == (ONE, ZERO)  # ry(pi) ran; the inner x did not
+    assert state_bits(sv)[1] == (ONE, ZERO)  # ry(pi) ran; the inner x did not
 
 
 def test_refused_allocation_raises_memory_error_and_keeps_the_register():

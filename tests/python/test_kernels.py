@@ -1,11 +1,11 @@
 """The _cpp gates of StateVecPy as Python sees them, and their agreement with the plain gates."""
 import itertools
 import random
-import struct
 
 import pytest
 
 from amplion import StateVecPy
+from conftest import state_bits
 
 KERNEL_METHODS = [
     ("h_cpp", "($self, q)"),
@@ -19,11 +19,6 @@ KERNEL_METHODS = [
 H_FACTOR = 0x3FE6A09E667F3BCC
 ALMOST_ONE = 0x3FEFFFFFFFFFFFFE
 ONE = 0x3FF0000000000000
-
-
-def bits(sv):
-    """Every amplitude as a (real, imaginary) pair of 64-bit patterns."""
-    return [struct.unpack("<QQ", struct.pack("<dd", *sv.amplitude(i))) for i in range(sv.length())]
 
 
 def basis(n, k):
@@ -47,9 +42,9 @@ def test_methods_lead_the_table_with_their_text_signatures():
 def test_fresh_register_hadamard_twice():
     sv = StateVecPy(1, seed=0)
     assert sv.h_cpp(0) is None
-    assert bits(sv) == [(H_FACTOR, 0), (H_FACTOR, 0)]
+    assert state_bits(sv) == [(H_FACTOR, 0), (H_FACTOR, 0)]
     sv.h_cpp(0)
-    assert bits(sv) == [(ALMOST_ONE, 0), (0, 0)]
+    assert state_bits(sv) == [(ALMOST_ONE, 0), (0, 0)]
 
 
 # Where basis state k ends up, for k = 0..7 on three qubits, worked out by hand.
@@ -70,7 +65,7 @@ def test_exchange_gates_map_basis_states(name, args, images):
         getattr(sv, name)(*args)
         want = [(0, 0)] * 8
         want[images[k]] = (ONE, 0)
-        assert bits(sv) == want, k
+        assert state_bits(sv) == want, k
 
 
 def test_keyword_arguments_use_the_kernel_parameter_names():
@@ -78,7 +73,7 @@ def test_keyword_arguments_use_the_kernel_parameter_names():
     by_keyword = basis(3, 5)
     by_position.cswap_cpp(0, 1, 2)
     by_keyword.cswap_cpp(t2=2, c=0, t1=1)
-    assert bits(by_keyword) == bits(by_position)
+    assert state_bits(by_keyword) == state_bits(by_position)
     with pytest.raises(TypeError) as info:
         by_keyword.cx_cpp(control=0, t=1)
     assert str(info.value) == "StateVecPy.cx_cpp() got an unexpected keyword argument 'control'"
@@ -103,22 +98,22 @@ def test_an_index_of_n_or_more_raises_and_changes_nothing(n, name, args):
     sv = StateVecPy(n, seed=0)
     sv.h_cpp(0)
     sv.x_cpp(1)
-    before = bits(sv)
+    before = state_bits(sv)
     with pytest.raises(IndexError) as info:
         getattr(sv, name)(*args)
     assert str(info.value) == "qubit index out of range"
-    assert bits(sv) == before
+    assert state_bits(sv) == before
 
 
 def test_every_argument_is_converted_before_any_range_check():
     sv = StateVecPy(2, seed=0)
-    before = bits(sv)
+    before = state_bits(sv)
     with pytest.raises(OverflowError):
         sv.cx_cpp(5, -1)
     with pytest.raises(TypeError) as info:
         sv.ccx_cpp(7, 0, "t")
     assert str(info.value) == "argument 't': 'str' object cannot be interpreted as an integer"
-    assert bits(sv) == before
+    assert state_bits(sv) == before
 
 
 def test_callback_into_the_same_register_is_refused_and_leaves_no_borrow():
@@ -132,9 +127,9 @@ def test_callback_into_the_same_register_is_refused_and_leaves_no_borrow():
     with pytest.raises(RuntimeError) as info:
         sv.h_cpp(Sneaky())
     assert str(info.value) == "Already mutably borrowed"
-    assert bits(sv) == [(ONE, 0), (0, 0), (0, 0), (0, 0)]
+    assert state_bits(sv) == [(ONE, 0), (0, 0), (0, 0), (0, 0)]
     sv.h_cpp(0)
-    assert bits(sv)[1] == (H_FACTOR, 0)
+    assert state_bits(sv)[1] == (H_FACTOR, 0)
 
 
 # Differential tests: the same seeded random state goes through the kernel gate and the plain
@@ -167,7 +162,7 @@ def random_state(n, seed):
 def after(n, seed, name, args):
     sv = random_state(n, seed)
     getattr(sv, name)(*args)
-    return bits(sv)
+    return state_bits(sv)
 
 
 @pytest.mark.parametrize("n", SIZES)
@@ -176,7 +171,7 @@ def test_one_qubit_kernels_match_plain_gates(n, kernel, plain):
     for seed, q in itertools.product(SEEDS, range(n)):
         got = after(n, seed, kernel, (q,))
         assert got == after(n, seed, plain, (q,)), (seed, q)
-        assert got != bits(random_state(n, seed)), (seed, q)
+        assert got != state_bits(random_state(n, seed)), (seed, q)
 
 
 @pytest.mark.parametrize("n", SIZES)
@@ -207,7 +202,7 @@ def cswap_effect(c, t1, t2):
 @pytest.mark.parametrize("n", SIZES)
 def test_cswap_kernel_matches_plain_gate_or_its_own_rule(n):
     for seed in SEEDS:
-        unchanged = bits(random_state(n, seed))
+        unchanged = state_bits(random_state(n, seed))
         for args in itertools.product(range(n), repeat=3):
             got = after(n, seed, "cswap_cpp", args)
             plain = after(n, seed, "cswap", args)
@@ -231,4 +226,4 @@ def test_coinciding_cswap_examples_on_two_qubits():
             getattr(sv, name)(*args)
             want = [(0, 0)] * 4
             want[images[k]] = (ONE, 0)
-            assert bits(sv) == want, (name, args, k)
+            assert state_bits(sv) == want, (name, args, k)

@@ -2,7 +2,6 @@
 or a non-FMA variant of it by processor. GLIBC_TUNABLES=glibc.cpu.hwcaps=-FMA forces the non-FMA
 one: the rotation known values must hold under it too, and it must really switch the variant."""
 import os
-import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -10,7 +9,7 @@ from pathlib import Path
 import pytest
 
 import amplion
-from conftest import module_dir, run_python
+from conftest import amp_bits, module_dir, run_python
 
 NO_FMA = {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-FMA"}
 HERE = Path(__file__).resolve().parent
@@ -49,7 +48,7 @@ def test_tunable_selects_the_non_fma_sincos():
 def test_default_sincos_follows_the_processor():
     reg = amplion.StateVecPy(1, seed=0)
     reg.rz(0, ANGLE)
-    got = tuple(struct.unpack("<Q", struct.pack("<d", v))[0] for v in reg.amplitude(0))
+    got = amp_bits(reg, 0)
     assert got == (COS, NEG_SIN_FMA if cpu_has_fma() else NEG_SIN_NO_FMA)
 
 
