@@ -1,6 +1,10 @@
 // In-place gate kernels working through a bounds-checked slice view, and their flat entry points.
 #include "math_core/kernels.h"
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -19,6 +23,39 @@ constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << (q < 6
 [[noreturn]] void throw_outside(std::uint64_t n, std::uint64_t size) {
   throw std::out_of_range("kernel element index " + std::to_string(n) +
                           " outside a view of " + std::to_string(size) + " elements");
+}
+
+// Walks [start, start + span), which has none of the K masks in `bits` (highest first) set, in
+// blocks of 2b for each mask b, descending into the half of each block where b is clear; then
+// calls f(i | value) along each innermost run, which stays contiguous because `value` has no
+// bit below the lowest mask. Returns false once an index reaches n: every later one does too.
+template <std::size_t K, class F>
+bool runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* bits,
+          std::uint64_t value, std::uint64_t n, F& f) {
+  if constexpr (K == 0) {
+    const std::uint64_t first = start | value;
+    const std::uint64_t end = std::min(first + span, n);
+    for (std::uint64_t i = first; i < end; ++i) f(i);
+    return end == first + span;
+  } else {
+    const std::uint64_t b = bits[0];
+    for (std::uint64_t s = start; s < start + span; s += 2 * b) {
+      if (!runs<K - 1>(s, b, bits + 1, value, n, f)) return false;
+    }
+    return true;
+  }
+}
+
+// The lower indices of an exchange kernel without a bit test per index: every i below n whose
+// bits under `masks` equal `value`, in the ascending order of the scan, so that a failing
+// access leaves exactly the pairs the scan would have finished. The masks must be distinct and
+// below n; then 2 * mask cannot wrap, as n is below 2^59.
+template <std::size_t K, class F>
+void walk(std::uint64_t n, std::array<std::uint64_t, K> masks, std::uint64_t value, F f) {
+  std::sort(masks.begin(), masks.end(), std::greater<>());
+  for (std::uint64_t s = 0; s < n; s += 2 * masks[0]) {
+    if (!runs<K - 1>(s, masks[0], masks.data() + 1, value, n, f)) return;
+  }
 }
 
 }  // namespace
@@ -73,10 +110,17 @@ void apply_x_cpp(SliceMut v, std::uint64_t q) {
   }
 }
 
+// The three exchange kernels walk their lower indices when the qubits' bits are distinct and
+// inside the view. Coinciding bits (and bits the view does not reach, which the register never
+// passes) take the full scan, whose result defines the kernel there.
 void apply_cx_cpp(SliceMut v, std::uint64_t c, std::uint64_t t) {
   const std::uint64_t n = v.size();
   const std::uint64_t mc = bit(c);
   const std::uint64_t mt = bit(t);
+  if (mc != mt && mc < n && mt < n) {
+    walk<2>(n, {mc, mt}, mc, [&](std::uint64_t i) { v.swap(i, i | mt); });
+    return;
+  }
   for (std::uint64_t i = 0; i < n; ++i) {
     if ((i & mc) != 0 && (i & mt) == 0) v.swap(i, i | mt);
   }
@@ -88,6 +132,10 @@ void apply_ccx_cpp(SliceMut v, std::uint64_t c1, std::uint64_t c2, std::uint64_t
   const std::uint64_t m1 = bit(c1);
   const std::uint64_t m2 = bit(c2);
   const std::uint64_t mt = bit(t);
+  if (m1 != m2 && m1 != mt && m2 != mt && m1 < n && m2 < n && mt < n) {
+    walk<3>(n, {m1, m2, mt}, m1 | m2, [&](std::uint64_t i) { v.swap(i, i ^ mt); });
+    return;
+  }
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint64_t j = i ^ mt;
     if ((i & m1) != 0 && (i & m2) != 0 && i < j) v.swap(i, j);
@@ -103,6 +151,11 @@ void apply_cswap_cpp(SliceMut v, std::uint64_t c, std::uint64_t t1, std::uint64_
   const std::uint64_t m1 = bit(t1);
   const std::uint64_t m2 = bit(t2);
   const std::uint64_t d = m1 ^ m2;
+  if (mc != m1 && mc != m2 && m1 != m2 && mc < n && m1 < n && m2 < n) {
+    // The lower end of a pair has the higher target's bit clear and the lower one's set.
+    walk<3>(n, {mc, m1, m2}, mc | std::min(m1, m2), [&](std::uint64_t i) { v.swap(i, i ^ d); });
+    return;
+  }
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint64_t j = i ^ d;
     if ((i & mc) != 0 && ((i & m1) != 0) != ((i & m2) != 0) && i < j) v.swap(i, j);
