@@ -25,22 +25,37 @@ constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << (q < 6
                           " outside a view of " + std::to_string(size) + " elements");
 }
 
-// Walks [start, start + span), which has none of the K masks in `bits` (highest first) set, in
-// blocks of 2b for each mask b, descending into the half of each block where b is clear; then
-// calls f(i | value) along each innermost run, which stays contiguous because `value` has no
-// bit below the lowest mask. Returns false once an index reaches n: every later one does too.
-template <std::size_t K, class F>
-bool runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* bits,
-          std::uint64_t value, std::uint64_t n, F& f) {
-  if constexpr (K == 0) {
-    const std::uint64_t first = start | value;
-    const std::uint64_t end = std::min(first + span, n);
-    for (std::uint64_t i = first; i < end; ++i) f(i);
-    return end == first + span;
+// One level of a walk over the indices whose bits under a group of adjacent masks are fixed:
+// blocks of `step` (twice the group's highest mask), of which the walk enters only the first
+// `span` indices (the group's lowest mask), shifted by the fixed bits.
+struct Level {
+  std::uint64_t step;
+  std::uint64_t span;
+};
+
+// Visits, level by level and in ascending order, the indices i of [start, start + span) with
+// every fixed bit clear (start has none set) and calls f(i + value); `value` holds the fixed
+// bits that must be set, so i + value is i | value, and has none below the lowest mask, so each
+// innermost run stays contiguous. Returns false once an index reaches n: every later one does.
+template <std::size_t L, class F>
+bool runs(std::uint64_t start, std::uint64_t span, const Level* levels, std::uint64_t value,
+          std::uint64_t n, F& f) {
+  const Level level = levels[0];
+  if constexpr (L == 1) {
+    const std::uint64_t past = start + span + value;
+    const std::uint64_t end = std::min(past, n);
+    if (level.span == 1) {
+      for (std::uint64_t i = start + value; i < end; i += level.step) f(i);
+    } else {
+      for (std::uint64_t s = start + value; s < end; s += level.step) {
+        const std::uint64_t run_end = std::min(s + level.span, n);
+        for (std::uint64_t i = s; i < run_end; ++i) f(i);
+      }
+    }
+    return past <= n;
   } else {
-    const std::uint64_t b = bits[0];
-    for (std::uint64_t s = start; s < start + span; s += 2 * b) {
-      if (!runs<K - 1>(s, b, bits + 1, value, n, f)) return false;
+    for (std::uint64_t s = start; s < start + span; s += level.step) {
+      if (!runs<L - 1>(s, level.span, levels + 1, value, n, f)) return false;
     }
     return true;
   }
@@ -48,13 +63,29 @@ bool runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* bits,
 
 // The lower indices of an exchange kernel without a bit test per index: every i below n whose
 // bits under `masks` equal `value`, in the ascending order of the scan, so that a failing
-// access leaves exactly the pairs the scan would have finished. The masks must be distinct and
-// below n; then 2 * mask cannot wrap, as n is below 2^59.
+// access leaves exactly the pairs the scan would have finished. Adjacent masks share a level,
+// so qubits 0, 1 and 2 together make one strided loop. The masks must be distinct and below n;
+// then no step exceeds 2^60 and no index sum wraps, as n is below 2^59.
 template <std::size_t K, class F>
 void walk(std::uint64_t n, std::array<std::uint64_t, K> masks, std::uint64_t value, F f) {
   std::sort(masks.begin(), masks.end(), std::greater<>());
-  for (std::uint64_t s = 0; s < n; s += 2 * masks[0]) {
-    if (!runs<K - 1>(s, masks[0], masks.data() + 1, value, n, f)) return;
+  std::array<Level, K> levels{};
+  std::size_t count = 0;
+  for (std::size_t k = 0; k < K; ++k) {
+    if (count > 0 && levels[count - 1].span == 2 * masks[k]) {
+      levels[count - 1].span = masks[k];
+    } else {
+      levels[count++] = Level{2 * masks[k], masks[k]};
+    }
+  }
+  // The whole index range as one span: n rounded up to a whole number of top-level blocks.
+  const std::uint64_t top = (n + levels[0].step - 1) / levels[0].step * levels[0].step;
+  if (count == 1) {
+    runs<1>(0, top, levels.data(), value, n, f);
+  } else if (count == 2) {
+    runs<2>(0, top, levels.data(), value, n, f);
+  } else if constexpr (K == 3) {
+    runs<3>(0, top, levels.data(), value, n, f);
   }
 }
 

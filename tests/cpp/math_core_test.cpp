@@ -325,7 +325,7 @@ TEST(MathCoreKernels, ExchangeKernelsAgreeWithAPlainScan) {
        }},
   };
   constexpr U kIndices = 5;
-  for (const std::size_t count : {5, 7, 8, 12, 16}) {
+  for (const U count : {U{5}, U{7}, U{8}, U{12}, U{16}}) {
     for (const ScanCase& c : cases) {
       const U combinations = c.arity == 2 ? kIndices * kIndices : kIndices * kIndices * kIndices;
       for (U code = 0; code < combinations; ++code) {
