@@ -1,6 +1,7 @@
-// Every gate on a low and a high qubit at 20, 24 and 26 qubits, next to two reference passes over
-// the same vector: a Hadamard loop in place (each element read and written once) and the same
-// loop into a fresh huge-page vector that then replaces the old one, as the copying gates do.
+// Every gate, and the kernel gates cx_cpp, ccx_cpp and cswap_cpp, on low, middle and high qubits
+// at 20, 24 and 26 qubits, next to two reference passes over the same vector: a Hadamard loop in
+// place (each element read and written once) and the same loop into a fresh huge-page vector that
+// then replaces the old one, as the copying gates do.
 //
 // The references run on their own (reference_in_place, reference_copy, before and after each
 // size's gates) and once more inside every gate benchmark, alternating with the gate: the
@@ -133,8 +134,8 @@ void reference_copy(benchmark::State& state, std::uint64_t n_qubits) {
   set_bytes(state, reg.length());
 }
 
-// A gate applied to qubits chosen from the register's size: the low end (0, 1, 2) or the high
-// end (n - 1, n - 2, n - 3).
+// A gate applied to qubits chosen from the register's size: the low end (0, 1, 2), the middle
+// (n/2, n/2 - 1, n/2 - 2) or the high end (n - 1, n - 2, n - 3).
 using Gate = std::function<Status(Register&, std::uint64_t q0, std::uint64_t q1, std::uint64_t q2)>;
 
 struct NamedGate {
@@ -143,7 +144,9 @@ struct NamedGate {
   Gate gate;
 };
 
-void gate_bench(benchmark::State& state, std::uint64_t n_qubits, bool high, const NamedGate& g) {
+enum class Where { kLow, kMiddle, kHigh };
+
+void gate_bench(benchmark::State& state, std::uint64_t n_qubits, Where where, const NamedGate& g) {
   Register& reg = register_of(n_qubits);
   std::optional<CopyReference> copy_reference;
   if (g.copies) {
@@ -153,9 +156,12 @@ void gate_bench(benchmark::State& state, std::uint64_t n_qubits, bool high, cons
       return;
     }
   }
-  const std::uint64_t q0 = high ? n_qubits - 1 : 0;
-  const std::uint64_t q1 = high ? n_qubits - 2 : 1;
-  const std::uint64_t q2 = high ? n_qubits - 3 : 2;
+  std::uint64_t q0 = 0, q1 = 1, q2 = 2;
+  if (where != Where::kLow) {
+    q0 = where == Where::kHigh ? n_qubits - 1 : n_qubits / 2;
+    q1 = q0 - 1;
+    q2 = q0 - 2;
+  }
   double gate_seconds = 0.0;
   double reference_seconds = 0.0;
   for (auto _ : state) {
@@ -210,6 +216,9 @@ const std::vector<NamedGate>& gates() {
       {"ccx", false, [](Register& r, U a, U b, U c) { return r.ccx(a, b, c); }},
       {"cswap", false, [](Register& r, U a, U b, U c) { return r.cswap(a, b, c); }},
       {"cp", false, [](Register& r, U a, U b, U) { return r.cp(a, b, 0.3); }},
+      {"cx_cpp", false, [](Register& r, U a, U b, U) { return r.cx_cpp(a, b); }},
+      {"ccx_cpp", false, [](Register& r, U a, U b, U c) { return r.ccx_cpp(a, b, c); }},
+      {"cswap_cpp", false, [](Register& r, U a, U b, U c) { return r.cswap_cpp(a, b, c); }},
   };
   return all;
 }
@@ -238,10 +247,12 @@ bool register_all() {
     };
     references("/before");
     for (const NamedGate& g : gates()) {
-      for (const bool high : {false, true}) {
-        const std::string name = std::string(g.name) + size + (high ? "/high" : "/low");
+      for (const auto& [where, suffix] : {std::pair{Where::kLow, "/low"},
+                                          std::pair{Where::kMiddle, "/middle"},
+                                          std::pair{Where::kHigh, "/high"}}) {
+        const std::string name = std::string(g.name) + size + suffix;
         tune(benchmark::RegisterBenchmark(
-            name.c_str(), [n, high, &g](benchmark::State& s) { gate_bench(s, n, high, g); }));
+            name.c_str(), [n, where, &g](benchmark::State& s) { gate_bench(s, n, where, g); }));
       }
     }
     references("/after");

@@ -1,6 +1,10 @@
 // In-place gate kernels working through a bounds-checked slice view, and their flat entry points.
 #include "math_core/kernels.h"
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -19,6 +23,70 @@ constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << (q < 6
 [[noreturn]] void throw_outside(std::uint64_t n, std::uint64_t size) {
   throw std::out_of_range("kernel element index " + std::to_string(n) +
                           " outside a view of " + std::to_string(size) + " elements");
+}
+
+// One level of a walk over the indices whose bits under a group of adjacent masks are fixed:
+// blocks of `step` (twice the group's highest mask), of which the walk enters only the first
+// `span` indices (the group's lowest mask), shifted by the fixed bits.
+struct Level {
+  std::uint64_t step;
+  std::uint64_t span;
+};
+
+// Visits, level by level and in ascending order, the indices i of [start, start + span) with
+// every fixed bit clear (start has none set) and calls f(i + value); `value` holds the fixed
+// bits that must be set, so i + value is i | value, and has none below the lowest mask, so each
+// innermost run stays contiguous. Returns false once an index reaches n: every later one does.
+template <std::size_t L, class F>
+bool runs(std::uint64_t start, std::uint64_t span, const Level* levels, std::uint64_t value,
+          std::uint64_t n, F& f) {
+  const Level level = levels[0];
+  if constexpr (L == 1) {
+    const std::uint64_t past = start + span + value;
+    const std::uint64_t end = std::min(past, n);
+    if (level.span == 1) {
+      for (std::uint64_t i = start + value; i < end; i += level.step) f(i);
+    } else {
+      for (std::uint64_t s = start + value; s < end; s += level.step) {
+        const std::uint64_t run_end = std::min(s + level.span, n);
+        for (std::uint64_t i = s; i < run_end; ++i) f(i);
+      }
+    }
+    return past <= n;
+  } else {
+    for (std::uint64_t s = start; s < start + span; s += level.step) {
+      if (!runs<L - 1>(s, level.span, levels + 1, value, n, f)) return false;
+    }
+    return true;
+  }
+}
+
+// The lower indices of an exchange kernel without a bit test per index: every i below n whose
+// bits under `masks` equal `value`, in the ascending order of the scan, so that a failing
+// access leaves exactly the pairs the scan would have finished. Adjacent masks share a level,
+// so qubits 0, 1 and 2 together make one strided loop. The masks must be distinct and below n;
+// then no step exceeds 2^60 and no index sum wraps, as n is below 2^59.
+template <std::size_t K, class F>
+void walk(std::uint64_t n, std::array<std::uint64_t, K> masks, std::uint64_t value, F f) {
+  std::sort(masks.begin(), masks.end(), std::greater<>());
+  std::array<Level, K> levels{};
+  std::size_t count = 0;
+  for (std::size_t k = 0; k < K; ++k) {
+    if (count > 0 && levels[count - 1].span == 2 * masks[k]) {
+      levels[count - 1].span = masks[k];
+    } else {
+      levels[count++] = Level{2 * masks[k], masks[k]};
+    }
+  }
+  // The whole index range as one span: n rounded up to a whole number of top-level blocks.
+  const std::uint64_t top = (n + levels[0].step - 1) / levels[0].step * levels[0].step;
+  if (count == 1) {
+    runs<1>(0, top, levels.data(), value, n, f);
+  } else if (count == 2) {
+    runs<2>(0, top, levels.data(), value, n, f);
+  } else if constexpr (K == 3) {
+    runs<3>(0, top, levels.data(), value, n, f);
+  }
 }
 
 }  // namespace
@@ -73,10 +141,17 @@ void apply_x_cpp(SliceMut v, std::uint64_t q) {
   }
 }
 
+// The three exchange kernels walk their lower indices when the qubits' bits are distinct and
+// inside the view. Coinciding bits (and bits the view does not reach, which the register never
+// passes) take the full scan, whose result defines the kernel there.
 void apply_cx_cpp(SliceMut v, std::uint64_t c, std::uint64_t t) {
   const std::uint64_t n = v.size();
   const std::uint64_t mc = bit(c);
   const std::uint64_t mt = bit(t);
+  if (mc != mt && mc < n && mt < n) {
+    walk<2>(n, {mc, mt}, mc, [&](std::uint64_t i) { v.swap(i, i | mt); });
+    return;
+  }
   for (std::uint64_t i = 0; i < n; ++i) {
     if ((i & mc) != 0 && (i & mt) == 0) v.swap(i, i | mt);
   }
@@ -88,6 +163,10 @@ void apply_ccx_cpp(SliceMut v, std::uint64_t c1, std::uint64_t c2, std::uint64_t
   const std::uint64_t m1 = bit(c1);
   const std::uint64_t m2 = bit(c2);
   const std::uint64_t mt = bit(t);
+  if (m1 != m2 && m1 != mt && m2 != mt && m1 < n && m2 < n && mt < n) {
+    walk<3>(n, {m1, m2, mt}, m1 | m2, [&](std::uint64_t i) { v.swap(i, i ^ mt); });
+    return;
+  }
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint64_t j = i ^ mt;
     if ((i & m1) != 0 && (i & m2) != 0 && i < j) v.swap(i, j);
@@ -103,6 +182,11 @@ void apply_cswap_cpp(SliceMut v, std::uint64_t c, std::uint64_t t1, std::uint64_
   const std::uint64_t m1 = bit(t1);
   const std::uint64_t m2 = bit(t2);
   const std::uint64_t d = m1 ^ m2;
+  if (mc != m1 && mc != m2 && m1 != m2 && mc < n && m1 < n && m2 < n) {
+    // The lower end of a pair has the higher target's bit clear and the lower one's set.
+    walk<3>(n, {mc, m1, m2}, mc | std::min(m1, m2), [&](std::uint64_t i) { v.swap(i, i ^ d); });
+    return;
+  }
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint64_t j = i ^ d;
     if ((i & mc) != 0 && ((i & m1) != 0) != ((i & m2) != 0) && i < j) v.swap(i, j);

@@ -7,7 +7,10 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace math_core {
@@ -272,6 +275,78 @@ TEST(MathCoreKernels, BitsBeyondTheIndexWidthSelectNothing) {
     Vec v = distinct(8);
     EXPECT_NO_THROW(cases[k](v.data(), v.size()));
     expect_bits(v, distinct(8));
+  }
+}
+
+// The exchange kernels against a plain scan written from their rules: every index in ascending
+// order, its partner if it qualifies, failing at the first partner outside the view. Indices run
+// over 0 to 4, coinciding ones included, on views of 5 to 16 elements, so that bits beyond the
+// view, counts that are no power of two and the failure after partial work are all met.
+struct ScanCase {
+  const char* name;
+  std::size_t arity;
+  void (*apply)(Complex64* data, std::uint64_t count, const std::uint64_t* q);
+  std::optional<std::uint64_t> (*partner)(std::uint64_t i, const std::uint64_t* q);
+};
+
+bool has(std::uint64_t i, std::uint64_t q) { return ((i >> q) & 1) != 0; }
+
+// Returns whether the scan stopped at an element outside the view.
+bool reference_scan(Vec& v, const ScanCase& c, const std::uint64_t* q) {
+  for (std::uint64_t i = 0; i < v.size(); ++i) {
+    const std::optional<std::uint64_t> j = c.partner(i, q);
+    if (!j) continue;
+    if (*j >= v.size()) return true;
+    std::swap(v[i], v[*j]);
+  }
+  return false;
+}
+
+TEST(MathCoreKernels, ExchangeKernelsAgreeWithAPlainScan) {
+  using U = std::uint64_t;
+  using Partner = std::optional<U>;
+  const ScanCase cases[] = {
+      {"cx", 2, [](Complex64* d, U n, const U* q) { apply_cx_cpp_flat(d, n, q[0], q[1]); },
+       [](U i, const U* q) -> Partner {
+         if (has(i, q[0]) && !has(i, q[1])) return i | (U{1} << q[1]);
+         return std::nullopt;
+       }},
+      {"ccx", 3, [](Complex64* d, U n, const U* q) { apply_ccx_cpp_flat(d, n, q[0], q[1], q[2]); },
+       [](U i, const U* q) -> Partner {
+         if (has(i, q[0]) && has(i, q[1]) && !has(i, q[2])) return i | (U{1} << q[2]);
+         return std::nullopt;
+       }},
+      {"cswap", 3,
+       [](Complex64* d, U n, const U* q) { apply_cswap_cpp_flat(d, n, q[0], q[1], q[2]); },
+       [](U i, const U* q) -> Partner {
+         const U j = i ^ (U{1} << q[1]) ^ (U{1} << q[2]);
+         if (has(i, q[0]) && has(i, q[1]) != has(i, q[2]) && i < j) return j;
+         return std::nullopt;
+       }},
+  };
+  constexpr U kIndices = 5;
+  for (const U count : {U{5}, U{7}, U{8}, U{12}, U{16}}) {
+    for (const ScanCase& c : cases) {
+      const U combinations = c.arity == 2 ? kIndices * kIndices : kIndices * kIndices * kIndices;
+      for (U code = 0; code < combinations; ++code) {
+        const std::array<U, 3> q{code % kIndices, code / kIndices % kIndices,
+                                 code / (kIndices * kIndices)};
+        std::string name = c.name;
+        for (std::size_t k = 0; k < c.arity; ++k) name += (k ? "," : "(") + std::to_string(q[k]);
+        SCOPED_TRACE(name + ") on " + std::to_string(count));
+        Vec want = distinct(count);
+        const bool want_throw = reference_scan(want, c, q.data());
+        Vec v = distinct(count);
+        bool threw = false;
+        try {
+          c.apply(v.data(), v.size(), q.data());
+        } catch (const std::out_of_range&) {
+          threw = true;
+        }
+        EXPECT_EQ(threw, want_throw);
+        expect_bits(v, want);
+      }
+    }
   }
 }
 
