@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "engine/errors.h"
+#include "base/errors.h"
 
 namespace amplion::binding {
 namespace {
@@ -14,7 +14,7 @@ constexpr std::size_t kMaxKey = 64;
 }  // namespace
 
 PyObject* counts_dict(const engine::Counts& counts, std::uint64_t n_qubits) {
-  if (n_qubits > kMaxKey) fault("outcome key wider than 64 characters");
+  if (n_qubits > kMaxKey) base::fault("outcome key wider than 64 characters");
   PyObject* dict = PyDict_New();
   if (dict == nullptr) return nullptr;
   const auto width = static_cast<Py_ssize_t>(n_qubits);

@@ -12,7 +12,7 @@
 #include "binding/errors.h"
 #include "binding/instance.h"
 #include "binding/params.h"
-#include "engine/errors.h"
+#include "base/errors.h"
 
 namespace amplion::binding {
 
@@ -68,12 +68,12 @@ struct Converter<Borrowed<Payload>> {
 template <class Op>
 struct OpTraits;
 template <class Payload, class... Args>
-struct OpTraits<engine::Status (Payload::*)(Args...)> {
+struct OpTraits<base::Status (Payload::*)(Args...)> {
   using Self = Payload;
   using Values = std::tuple<std::decay_t<Args>...>;
 };
 template <class Payload, class... Args>
-struct OpTraits<engine::Status (Payload::*)(Args...) const> {
+struct OpTraits<base::Status (Payload::*)(Args...) const> {
   using Self = Payload;
   using Values = std::tuple<std::decay_t<Args>...>;
 };

@@ -12,6 +12,10 @@
 #include "engine/walk.h"
 
 namespace amplion::engine {
+
+using base::Error;
+using base::ErrorKind;
+using base::Status;
 namespace {
 
 using walk::bit;

@@ -9,6 +9,9 @@
 #include "engine/walk.h"
 
 namespace amplion::engine {
+
+using base::Block;
+using base::Status;
 namespace {
 
 using walk::bit;

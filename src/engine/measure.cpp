@@ -10,6 +10,11 @@
 #include <utility>
 
 namespace amplion::engine {
+
+using base::Block;
+using base::Result;
+using base::Status;
+using base::fault;
 namespace {
 
 using random::WeightedIndex;

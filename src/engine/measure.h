@@ -6,8 +6,8 @@
 #include <optional>
 #include <span>
 
-#include "engine/errors.h"
-#include "engine/memory.h"
+#include "base/errors.h"
+#include "base/memory.h"
 #include "engine/register.h"
 #include "random/weighted.h"
 
@@ -29,7 +29,7 @@ inline constexpr std::uint64_t kMaxMeasureBatch = std::uint64_t{1} << 18;
 class RunSink {
  public:
   // An error stops the batch and is handed back to the caller of BatchSampler::count.
-  virtual Status add(std::uint64_t index, std::uint64_t count) = 0;
+  virtual base::Status add(std::uint64_t index, std::uint64_t count) = 0;
 
  protected:
   ~RunSink() = default;
@@ -43,21 +43,21 @@ class RunSink {
 class BatchSampler {
  public:
   // `batch` is the most draws one call of count() receives. `weights` must outlive the sampler.
-  static Result<BatchSampler> create(const random::WeightedIndex& weights, std::uint64_t batch);
+  static base::Result<BatchSampler> create(const random::WeightedIndex& weights, std::uint64_t batch);
 
   // Hands the indices of `draws` (at most `batch` of them) to `sink` as runs of strictly
   // ascending index; the run counts sum to draws.size().
-  Status count(std::span<const std::uint64_t> draws, RunSink& sink);
+  base::Status count(std::span<const std::uint64_t> draws, RunSink& sink);
 
  private:
-  BatchSampler(const random::WeightedIndex& weights, unsigned bits, Block<std::uint64_t> bounds,
-               Block<std::uint32_t> starts, Block<std::uint64_t> sorted);
+  BatchSampler(const random::WeightedIndex& weights, unsigned bits, base::Block<std::uint64_t> bounds,
+               base::Block<std::uint32_t> starts, base::Block<std::uint64_t> sorted);
 
   const random::WeightedIndex* weights_;
   unsigned bits_;                  // buckets are the top bits_ bits of a draw, 1 to 15
-  Block<std::uint64_t> bounds_;    // bucket j: index of its lowest draw at 2j, highest at 2j+1
-  Block<std::uint32_t> starts_;    // per bucket: draws, then where its draws go in sorted_
-  Block<std::uint64_t> sorted_;    // the draws of buckets that need a search, bucket by bucket
+  base::Block<std::uint64_t> bounds_;    // bucket j: index of its lowest draw at 2j, highest at 2j+1
+  base::Block<std::uint32_t> starts_;    // per bucket: draws, then where its draws go in sorted_
+  base::Block<std::uint64_t> sorted_;    // the draws of buckets that need a search, bucket by bucket
 };
 
 // Counts keyed by basis index in an open-addressing table, at most half full.
@@ -65,7 +65,7 @@ class CountTable final : public RunSink {
  public:
   // Adds `count` to the index's entry, creating it at 0 first. Growing the table may fail with
   // a MemoryError, which leaves the table as it was.
-  Status add(std::uint64_t index, std::uint64_t count) override;
+  base::Status add(std::uint64_t index, std::uint64_t count) override;
 
   std::uint64_t size() const { return used_; }
   // Calls f(index, count) for every entry, in table order, until f returns false.
@@ -80,10 +80,10 @@ class CountTable final : public RunSink {
  private:
   static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};  // no basis index is that large
 
-  Status grow();
+  base::Status grow();
   void insert(std::uint64_t index, std::uint64_t count);
 
-  Block<OutcomeCount> slots_;
+  base::Block<OutcomeCount> slots_;
   std::uint64_t used_ = 0;
   unsigned shift_ = 64;  // 64 - log2(capacity)
 };
@@ -106,11 +106,11 @@ class Counts {
   }
 
  private:
-  friend Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
+  friend base::Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
                                        std::optional<std::uint64_t> seed);
   Counts() = default;
 
-  Block<std::uint64_t> dense_;
+  base::Block<std::uint64_t> dense_;
   CountTable sparse_;
   std::uint64_t size_ = 0;
 };
@@ -120,7 +120,7 @@ class Counts {
 // 64-bit draw each. The generator's reseed or skip stays even when the call then fails: a
 // sampler error (kValue with its message) or a MemoryError. The draws themselves are kept only
 // when the call succeeds. The amplitudes are never changed.
-Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
+base::Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
                               std::optional<std::uint64_t> seed);
 
 }  // namespace amplion::engine

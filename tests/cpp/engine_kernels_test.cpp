@@ -13,6 +13,9 @@
 #include "math_core/kernels.h"
 
 namespace amplion::engine {
+
+using base::ErrorKind;
+using base::Status;
 namespace {
 
 Register make(std::uint64_t n_qubits) {

@@ -15,13 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
+#include "base/errors.h"
 #include "engine/measure.h"
 #include "engine/register.h"
 #include "random/chacha.h"
 #include "random/weighted.h"
 
 namespace amplion::engine {
+
+using base::ErrorKind;
+using base::Fault;
+using base::Status;
 namespace {
 
 using random::ChaChaGenerator;

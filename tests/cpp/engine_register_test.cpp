@@ -4,10 +4,14 @@
 #include <bit>
 #include <cstdint>
 
-#include "engine/memory.h"
+#include "base/memory.h"
 #include "engine/register.h"
 
 namespace amplion::engine {
+
+using base::Block;
+using base::ErrorKind;
+using base::Status;
 namespace {
 
 std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
