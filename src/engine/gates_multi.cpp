@@ -16,6 +16,7 @@ namespace amplion::engine {
 using base::Error;
 using base::ErrorKind;
 using base::Status;
+
 namespace {
 
 using walk::bit;

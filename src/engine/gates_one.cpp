@@ -12,6 +12,7 @@ namespace amplion::engine {
 
 using base::Block;
 using base::Status;
+
 namespace {
 
 using walk::bit;

@@ -12,6 +12,7 @@ namespace amplion::binding {
 
 using base::Fault;
 using base::fault;
+
 namespace {
 
 TEST(BorrowGuard, SharedBorrowsStackAndExcludeTheExclusiveOne) {

@@ -20,6 +20,7 @@ namespace amplion::engine {
 
 using base::ErrorKind;
 using base::Status;
+
 namespace {
 
 constexpr double kPi = 0x1.921fb54442d18p+1;

@@ -16,6 +16,7 @@ namespace amplion::engine {
 
 using base::ErrorKind;
 using base::Status;
+
 namespace {
 
 Register make(std::uint64_t n_qubits) {

@@ -12,6 +12,7 @@ namespace amplion::engine {
 using base::Block;
 using base::ErrorKind;
 using base::Status;
+
 namespace {
 
 std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }

@@ -34,6 +34,7 @@
 namespace amplion::random {
 
 using base::Fault;
+
 namespace {
 
 using entropy_testing::Verdict;

@@ -18,6 +18,7 @@
 namespace amplion::random {
 
 using base::Fault;
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
