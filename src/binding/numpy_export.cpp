@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include "binding/convert.h"
 #include "binding/errors.h"
+#include "binding/ref.h"
 #include "base/errors.h"
 #include "base/memory.h"
 #include "base/memory_budget.h"
@@ -46,22 +46,6 @@ constexpr char kMultiarrayModule2[] = "numpy._core.multiarray";
 const char* g_core_module = nullptr;
 const char* g_multiarray_module = nullptr;
 void** g_array_api = nullptr;
-
-// Owns one reference; null when the call that produced it failed.
-class Ref {
- public:
-  explicit Ref(PyObject* obj) : obj_(obj) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(obj_); }
-
-  PyObject* get() const { return obj_; }
-  PyObject* release() { return std::exchange(obj_, nullptr); }
-  explicit operator bool() const { return obj_ != nullptr; }
-
- private:
-  PyObject* obj_;
-};
 
 // str(obj), or an empty string when that fails (its error is cleared).
 std::string text_of(PyObject* obj) {

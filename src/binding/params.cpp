@@ -4,6 +4,7 @@
 #include <string>
 
 #include "binding/convert.h"
+#include "binding/ref.h"
 
 namespace amplion::binding {
 namespace {
@@ -40,10 +41,9 @@ std::string join_names(const ParamList& p, const std::array<std::size_t, kMaxPar
 // "<full name> <what> '<key>'". A key of a str subclass is shown by its characters: formatting
 // it with %S would run its __str__, and a failing __str__ would leave a TypeError without text.
 void raise_keyword_error(const ParamList& p, const char* what, PyObject* key) {
-  PyObject* text = as_text(key);
-  if (text == nullptr) return;  // str() of a key that is not a str failed; that error stands
-  PyErr_Format(PyExc_TypeError, "%s %s '%U'", full_name(p).c_str(), what, text);
-  Py_DECREF(text);
+  Ref text(as_text(key));
+  if (!text) return;  // str() of a key that is not a str failed; that error stands
+  PyErr_Format(PyExc_TypeError, "%s %s '%U'", full_name(p).c_str(), what, text.get());
 }
 
 }  // namespace

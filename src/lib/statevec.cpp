@@ -182,7 +182,7 @@ PyType_Spec kSpec = {
 
 PyTypeObject* statevec_type() {
   static PyTypeObject* type = nullptr;
-  if (type == nullptr) type = create_type(&kSpec, kCls);
+  if (type == nullptr) type = binding::create_type(&kSpec, kCls);
   return type;
 }
 
