@@ -56,6 +56,8 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
   if (!block.ok()) return block.error();
   double* p = block.value().data();
   std::uint64_t nonzero = 0;
+  // Each square rounded on its own, then one addition: no fused multiply-add, no std::norm, whose
+  // evaluation the library may choose, and no normalisation, since the weights are taken raw.
   for (std::uint64_t i = 0; i < length; ++i) {
     const double re2 = amplitudes[i].re * amplitudes[i].re;
     const double im2 = amplitudes[i].im * amplitudes[i].im;

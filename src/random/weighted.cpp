@@ -51,7 +51,9 @@ WeightedIndex::WeightedIndex(base::Block<double> sums, std::uint64_t count, doub
 
 base::Result<WeightedIndex> WeightedIndex::build(std::span<const double> weights) {
   if (weights.empty()) return weighted_error(WeightedErrorKind::kEmptyWeights);
-  // First pass: validate and total without storing, so a bad list costs no allocation.
+  // First pass: validate and total without storing, so a bad list costs no allocation. The sums
+  // run strictly left to right, one rounding per addition: a pairwise or vectorised sum would give
+  // other partial sums and move draws across their boundaries.
   double running = weights[0];
   if (!valid_weight(running)) return weighted_error(WeightedErrorKind::kBadWeight);
   for (std::size_t k = 1; k < weights.size(); ++k) {
