@@ -20,15 +20,15 @@
 #include <utility>
 #include <vector>
 
-#include "engine/memory.h"
+#include "base/memory.h"
 #include "engine/register.h"
 
 namespace {
 
-using amplion::engine::Block;
+using amplion::base::Block;
 using amplion::engine::Complex64;
 using amplion::engine::Register;
-using amplion::engine::Status;
+using amplion::base::Status;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kInvSqrt2 = 0x1.6a09e667f3bccp-1;

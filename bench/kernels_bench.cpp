@@ -9,7 +9,7 @@
 namespace {
 
 using amplion::engine::Register;
-using amplion::engine::Status;
+using amplion::base::Status;
 
 constexpr std::uint64_t kQubits = 24;
 

@@ -7,26 +7,27 @@
 
 namespace amplion::binding {
 
+// The two borrows a call can take of an instance: shared for reads, exclusive for changes.
+enum class Borrow { kShared, kExclusive };
+
 // 0: free; k: k shared borrows; all ones: one exclusive borrow.
 using BorrowWord = std::atomic<std::uintptr_t>;
 inline constexpr std::uintptr_t kExclusiveWord = ~std::uintptr_t{0};
 
 // Holds one borrow and releases exactly it when destroyed, on every way out of a call. An empty
-// guard (a refused borrow) releases nothing.
+// guard (a refused borrow) holds no word and releases nothing.
 class BorrowGuard {
  public:
-  enum class Kind { kNone, kShared, kExclusive };
-
   BorrowGuard() = default;
   BorrowGuard(const BorrowGuard&) = delete;
   BorrowGuard& operator=(const BorrowGuard&) = delete;
   BorrowGuard(BorrowGuard&& other) noexcept
-      : word_(std::exchange(other.word_, nullptr)), kind_(std::exchange(other.kind_, Kind::kNone)) {}
+      : word_(std::exchange(other.word_, nullptr)), kind_(other.kind_) {}
   BorrowGuard& operator=(BorrowGuard&& other) noexcept {
     if (this != &other) {
       release();
       word_ = std::exchange(other.word_, nullptr);
-      kind_ = std::exchange(other.kind_, Kind::kNone);
+      kind_ = other.kind_;
     }
     return *this;
   }
@@ -39,7 +40,7 @@ class BorrowGuard {
       if (seen == kExclusiveWord) return {};
     } while (!word.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
                                          std::memory_order_relaxed));
-    return BorrowGuard(&word, Kind::kShared);
+    return BorrowGuard(&word, Borrow::kShared);
   }
 
   // Fails (empty guard) when the word holds any borrow.
@@ -49,24 +50,26 @@ class BorrowGuard {
                                       std::memory_order_relaxed)) {
       return {};
     }
-    return BorrowGuard(&word, Kind::kExclusive);
+    return BorrowGuard(&word, Borrow::kExclusive);
   }
 
-  explicit operator bool() const noexcept { return kind_ != Kind::kNone; }
-  Kind kind() const noexcept { return kind_; }
+  explicit operator bool() const noexcept { return word_ != nullptr; }
 
  private:
-  BorrowGuard(BorrowWord* word, Kind kind) noexcept : word_(word), kind_(kind) {}
+  BorrowGuard(BorrowWord* word, Borrow kind) noexcept : word_(word), kind_(kind) {}
 
   void release() noexcept {
-    if (kind_ == Kind::kShared) word_->fetch_sub(1, std::memory_order_release);
-    if (kind_ == Kind::kExclusive) word_->store(0, std::memory_order_release);
+    if (word_ == nullptr) return;
+    if (kind_ == Borrow::kShared) {
+      word_->fetch_sub(1, std::memory_order_release);
+    } else {
+      word_->store(0, std::memory_order_release);
+    }
     word_ = nullptr;
-    kind_ = Kind::kNone;
   }
 
   BorrowWord* word_ = nullptr;
-  Kind kind_ = Kind::kNone;
+  Borrow kind_ = Borrow::kShared;  // read only while word_ is set
 };
 
 }  // namespace amplion::binding

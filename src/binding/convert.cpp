@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "binding/errors.h"
+#include "binding/ref.h"
 
 namespace amplion::binding {
 namespace {
@@ -21,28 +22,19 @@ bool fail(const char* name) {
     return false;
   }
   PyErr_NormalizeException(&type, &value, &traceback);
-  PyObject* text = value != nullptr ? PyObject_Str(value) : nullptr;
-  if (text == nullptr) {
-    Py_XDECREF(type);
-    Py_XDECREF(value);
-    Py_XDECREF(traceback);
-    return false;
-  }
-  PyObject* message = PyUnicode_FromFormat("argument '%s': %U", name, text);
-  Py_DECREF(text);
-  PyObject* replacement =
-      message != nullptr ? PyObject_CallFunctionObjArgs(PyExc_TypeError, message, nullptr)
-                         : nullptr;
-  Py_XDECREF(message);
-  if (replacement != nullptr) {
+  Ref owned_type(type);
+  Ref owned_value(value);
+  Ref owned_traceback(traceback);
+  Ref text(value != nullptr ? PyObject_Str(value) : nullptr);
+  if (!text) return false;
+  Ref message(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+  Ref replacement(message ? PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr)
+                          : nullptr);
+  if (replacement) {
     PyObject* cause = PyException_GetCause(value);  // new reference or null
-    if (cause != nullptr) PyException_SetCause(replacement, cause);  // steals cause
-    PyErr_SetObject(PyExc_TypeError, replacement);
-    Py_DECREF(replacement);
+    if (cause != nullptr) PyException_SetCause(replacement.get(), cause);  // steals cause
+    PyErr_SetObject(PyExc_TypeError, replacement.get());
   }
-  Py_XDECREF(type);
-  Py_XDECREF(value);
-  Py_XDECREF(traceback);
   return false;
 }
 
@@ -60,11 +52,9 @@ bool to_index(PyObject* obj, const char* name, std::uint64_t& out) {
     if (!read_u64(obj, out)) return fail(name);
     return true;
   }
-  PyObject* index = PyNumber_Index(obj);
-  if (index == nullptr) return fail(name);
-  const bool ok = read_u64(index, out);
-  Py_DECREF(index);
-  return ok ? true : fail(name);
+  Ref index(PyNumber_Index(obj));
+  if (!index) return fail(name);
+  return read_u64(index.get(), out) ? true : fail(name);
 }
 
 bool to_seed(PyObject* obj, const char* name, std::optional<std::uint64_t>& out) {
@@ -89,10 +79,10 @@ bool to_double(PyObject* obj, const char* name, double& out) {
 bool to_instance(PyObject* obj, const char* name, PyTypeObject* type, const char* type_name,
                  BorrowWord& (*word_of)(PyObject*), BorrowGuard& borrow) {
   if (!PyObject_TypeCheck(obj, type)) {
-    PyObject* qualname = type_qualname(obj);
-    if (qualname == nullptr) return false;
-    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname, type_name);
-    Py_DECREF(qualname);
+    Ref qualname(type_qualname(obj));
+    if (!qualname) return false;
+    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname.get(),
+                 type_name);
     return fail(name);
   }
   borrow = borrow_exclusive(word_of(obj));
@@ -108,12 +98,10 @@ PyObject* as_text(PyObject* obj) {
 }
 
 PyObject* type_qualname(PyObject* obj) {
-  PyObject* qualname =
-      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
-  if (qualname == nullptr) return nullptr;
-  PyObject* text = as_text(qualname);
-  Py_DECREF(qualname);
-  return text;
+  Ref qualname(
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+  if (!qualname) return nullptr;
+  return as_text(qualname.get());
 }
 
 PyObject* from_u64(std::uint64_t value) {

@@ -3,7 +3,8 @@
 
 #include <array>
 
-#include "engine/errors.h"
+#include "base/errors.h"
+#include "binding/ref.h"
 
 namespace amplion::binding {
 namespace {
@@ -14,9 +15,9 @@ constexpr std::size_t kMaxKey = 64;
 }  // namespace
 
 PyObject* counts_dict(const engine::Counts& counts, std::uint64_t n_qubits) {
-  if (n_qubits > kMaxKey) fault("outcome key wider than 64 characters");
-  PyObject* dict = PyDict_New();
-  if (dict == nullptr) return nullptr;
+  if (n_qubits > kMaxKey) base::fault("outcome key wider than 64 characters");
+  Ref dict(PyDict_New());
+  if (!dict) return nullptr;
   const auto width = static_cast<Py_ssize_t>(n_qubits);
   std::array<char, kMaxKey> key{};
   const bool filled = counts.for_each([&](std::uint64_t index, std::uint64_t count) {
@@ -24,23 +25,14 @@ PyObject* counts_dict(const engine::Counts& counts, std::uint64_t n_qubits) {
     for (std::uint64_t j = 0; j < n_qubits; ++j) {
       key[j] = static_cast<char>('0' + ((index >> (n_qubits - 1 - j)) & 1));
     }
-    PyObject* text = PyUnicode_FromStringAndSize(key.data(), width);
-    if (text == nullptr) return false;
-    PyObject* number = PyLong_FromUnsignedLongLong(count);
-    if (number == nullptr) {
-      Py_DECREF(text);
-      return false;
-    }
-    const int status = PyDict_SetItem(dict, text, number);
-    Py_DECREF(text);
-    Py_DECREF(number);
-    return status == 0;
+    Ref text(PyUnicode_FromStringAndSize(key.data(), width));
+    if (!text) return false;
+    Ref number(PyLong_FromUnsignedLongLong(count));
+    if (!number) return false;
+    return PyDict_SetItem(dict.get(), text.get(), number.get()) == 0;
   });
-  if (!filled) {
-    Py_DECREF(dict);
-    return nullptr;
-  }
-  return dict;
+  if (!filled) return nullptr;
+  return dict.release();
 }
 
 }  // namespace amplion::binding

@@ -15,13 +15,13 @@ constexpr char kPanicDoc[] =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.";
 
-PyObject* exception_class(engine::ErrorKind kind) {
+PyObject* exception_class(base::ErrorKind kind) {
   switch (kind) {
-    case engine::ErrorKind::kValue:
+    case base::ErrorKind::kValue:
       return PyExc_ValueError;
-    case engine::ErrorKind::kIndex:
+    case base::ErrorKind::kIndex:
       return PyExc_IndexError;
-    case engine::ErrorKind::kMemory:
+    case base::ErrorKind::kMemory:
       return PyExc_MemoryError;
   }
   return PyExc_SystemError;
@@ -29,12 +29,12 @@ PyObject* exception_class(engine::ErrorKind kind) {
 
 }  // namespace
 
-PyObject* raise(const engine::Error& error) {
+PyObject* raise(const base::Error& error) {
   PyErr_SetString(exception_class(error.kind), error.message.c_str());
   return nullptr;
 }
 
-PyObject* none_or_raise(const engine::Status& status) {
+PyObject* none_or_raise(const base::Status& status) {
   if (!status.ok()) return raise(status.error());
   Py_INCREF(Py_None);
   return Py_None;

@@ -5,7 +5,7 @@
 
 #include "binding/borrow.h"
 #include "binding/python.h"
-#include "engine/errors.h"
+#include "base/errors.h"
 
 namespace amplion::binding {
 
@@ -13,10 +13,10 @@ inline constexpr char kAlreadyBorrowed[] = "Already borrowed";
 inline constexpr char kAlreadyMutablyBorrowed[] = "Already mutably borrowed";
 
 // Sets the exception of the error's kind; returns nullptr for `return raise(...)`.
-PyObject* raise(const engine::Error& error);
+PyObject* raise(const base::Error& error);
 
 // None on success, else the status's exception.
-PyObject* none_or_raise(const engine::Status& status);
+PyObject* none_or_raise(const base::Status& status);
 
 // PanicException: derives from BaseException, created on first use, not a module attribute.
 // Returns a borrowed reference, or nullptr with an exception set.

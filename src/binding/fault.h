@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "engine/errors.h"
+#include "base/errors.h"
 
 namespace amplion::binding {
 

@@ -1,4 +1,5 @@
-// Instance layout shared by both classes: object header, payload, borrow word.
+// Instance layout shared by both classes (object header, payload, borrow word), and the
+// creation of their heap types.
 #pragma once
 
 #include <new>
@@ -20,6 +21,10 @@ template <class Payload>
 Instance<Payload>* instance_of(PyObject* self) {
   return reinterpret_cast<Instance<Payload>*>(self);
 }
+
+// A heap type from `spec`, or nullptr with RuntimeError "An error occurred while initializing
+// class <class_name>" set, whose cause is the error PyType_FromSpec raised.
+PyTypeObject* create_type(PyType_Spec* spec, const char* class_name);
 
 // Allocates through the subtype's tp_alloc only after the payload exists, then moves it in.
 template <class Payload>

@@ -12,11 +12,9 @@
 #include "binding/errors.h"
 #include "binding/instance.h"
 #include "binding/params.h"
-#include "engine/errors.h"
+#include "base/errors.h"
 
 namespace amplion::binding {
-
-enum class Borrow { kShared, kExclusive };
 
 // An argument that is another instance, exclusively borrowed for the call (`sv`).
 template <class Payload>
@@ -68,12 +66,12 @@ struct Converter<Borrowed<Payload>> {
 template <class Op>
 struct OpTraits;
 template <class Payload, class... Args>
-struct OpTraits<engine::Status (Payload::*)(Args...)> {
+struct OpTraits<base::Status (Payload::*)(Args...)> {
   using Self = Payload;
   using Values = std::tuple<std::decay_t<Args>...>;
 };
 template <class Payload, class... Args>
-struct OpTraits<engine::Status (Payload::*)(Args...) const> {
+struct OpTraits<base::Status (Payload::*)(Args...) const> {
   using Self = Payload;
   using Values = std::tuple<std::decay_t<Args>...>;
 };
@@ -84,9 +82,9 @@ struct OpTraits<PyObject* (*)(Payload&, Args...)> {
 };
 
 template <class Values, std::size_t... K>
-bool convert_all(const ParamList& params, const Slots& slots, Values& values,
+bool convert_all(const ParamList& params, const ArgRefs& refs, Values& values,
                  std::index_sequence<K...>) {
-  return (Converter<std::tuple_element_t<K, Values>>::convert(slots[K], params.names[K],
+  return (Converter<std::tuple_element_t<K, Values>>::convert(refs[K], params.names[K],
                                                               std::get<K>(values)) &&
           ...);
 }
@@ -98,14 +96,14 @@ PyObject* method(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
   using Values = typename Traits::Values;
   static_assert(std::tuple_size_v<Values> == Params.count, "table and operation disagree");
   return guarded([&]() -> PyObject* {
-    Slots slots;
-    if (!parse(Params, args, kwargs, slots)) return nullptr;
+    ArgRefs refs;
+    if (!parse(Params, args, kwargs, refs)) return nullptr;
     auto* inst = instance_of<Payload>(self);
     BorrowGuard borrow = Kind == Borrow::kExclusive ? borrow_exclusive(inst->borrow)
                                                     : borrow_shared(inst->borrow);
     if (!borrow) return nullptr;
     Values values;
-    if (!convert_all(Params, slots, values, std::make_index_sequence<std::tuple_size_v<Values>>{})) {
+    if (!convert_all(Params, refs, values, std::make_index_sequence<std::tuple_size_v<Values>>{})) {
       return nullptr;
     }
     return std::apply(

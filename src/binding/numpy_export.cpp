@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include "binding/convert.h"
 #include "binding/errors.h"
-#include "engine/errors.h"
-#include "engine/memory.h"
-#include "engine/memory_budget.h"
+#include "binding/ref.h"
+#include "base/errors.h"
+#include "base/memory.h"
+#include "base/memory_budget.h"
 
 namespace amplion::binding {
 namespace {
@@ -47,22 +47,6 @@ const char* g_core_module = nullptr;
 const char* g_multiarray_module = nullptr;
 void** g_array_api = nullptr;
 
-// Owns one reference; null when the call that produced it failed.
-class Ref {
- public:
-  explicit Ref(PyObject* obj) : obj_(obj) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(obj_); }
-
-  PyObject* get() const { return obj_; }
-  PyObject* release() { return std::exchange(obj_, nullptr); }
-  explicit operator bool() const { return obj_ != nullptr; }
-
- private:
-  PyObject* obj_;
-};
-
 // str(obj), or an empty string when that fails (its error is cleared).
 std::string text_of(PyObject* obj) {
   Ref text(PyObject_Str(obj));
@@ -95,12 +79,12 @@ std::string take_error_description() {
 }
 
 [[noreturn]] void capsule_fault() {
-  fault(std::string(kCapsuleFaultPrefix) + ": " + take_error_description());
+  base::fault(std::string(kCapsuleFaultPrefix) + ": " + take_error_description());
 }
 
 [[noreturn]] void api_call_fault() {
   if (PyErr_Occurred() != nullptr) PyErr_Print();
-  fault(kApiCallFault);
+  base::fault(kApiCallFault);
 }
 
 // NumPy's major version as an unsigned 8-bit integer: 256 and above are an OverflowError, never
@@ -193,8 +177,8 @@ PyObject* export_array(const math_core::Complex64* data, std::uint64_t count,
     api_call_fault();
   }
   // NumPy would be granted a block the machine cannot back; refuse it as the register would.
-  if (!engine::fits_in_memory(count * kItemBytes)) {
-    return raise(engine::memory_error(count * kItemBytes,
+  if (!base::fits_in_memory(count * kItemBytes)) {
+    return raise(base::memory_error(count * kItemBytes,
                                       "an array of " + std::to_string(count) + " amplitudes"));
   }
   auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeEntry]);

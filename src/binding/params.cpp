@@ -4,6 +4,7 @@
 #include <string>
 
 #include "binding/convert.h"
+#include "binding/ref.h"
 
 namespace amplion::binding {
 namespace {
@@ -40,23 +41,22 @@ std::string join_names(const ParamList& p, const std::array<std::size_t, kMaxPar
 // "<full name> <what> '<key>'". A key of a str subclass is shown by its characters: formatting
 // it with %S would run its __str__, and a failing __str__ would leave a TypeError without text.
 void raise_keyword_error(const ParamList& p, const char* what, PyObject* key) {
-  PyObject* text = as_text(key);
-  if (text == nullptr) return;  // str() of a key that is not a str failed; that error stands
-  PyErr_Format(PyExc_TypeError, "%s %s '%U'", full_name(p).c_str(), what, text);
-  Py_DECREF(text);
+  Ref text(as_text(key));
+  if (!text) return;  // str() of a key that is not a str failed; that error stands
+  PyErr_Format(PyExc_TypeError, "%s %s '%U'", full_name(p).c_str(), what, text.get());
 }
 
 }  // namespace
 
-bool parse(const ParamList& p, PyObject* args, PyObject* kwargs, Slots& slots) {
-  slots.fill(nullptr);
+bool parse(const ParamList& p, PyObject* args, PyObject* kwargs, ArgRefs& refs) {
+  refs.fill(nullptr);
   const Py_ssize_t given = args != nullptr ? PyTuple_Size(args) : 0;
   if (given < 0) return false;
   if (static_cast<std::size_t>(given) > p.count) {
     raise_too_many(p, given);
     return false;
   }
-  for (Py_ssize_t k = 0; k < given; ++k) slots[static_cast<std::size_t>(k)] = PyTuple_GetItem(args, k);
+  for (Py_ssize_t k = 0; k < given; ++k) refs[static_cast<std::size_t>(k)] = PyTuple_GetItem(args, k);
 
   if (kwargs != nullptr) {
     Py_ssize_t pos = 0;
@@ -72,18 +72,18 @@ bool parse(const ParamList& p, PyObject* args, PyObject* kwargs, Slots& slots) {
         raise_keyword_error(p, "got an unexpected keyword argument", key);
         return false;
       }
-      if (slots[k] != nullptr) {
+      if (refs[k] != nullptr) {
         raise_keyword_error(p, "got multiple values for argument", key);
         return false;
       }
-      slots[k] = value;
+      refs[k] = value;
     }
   }
 
   std::array<std::size_t, kMaxParams> missing{};
   std::size_t n_missing = 0;
   for (std::size_t k = static_cast<std::size_t>(given); k < p.required; ++k) {
-    if (slots[k] == nullptr) missing[n_missing++] = k;
+    if (refs[k] == nullptr) missing[n_missing++] = k;
   }
   if (n_missing > 0) {
     const std::string message = full_name(p) + " missing " + std::to_string(n_missing) +

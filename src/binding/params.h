@@ -1,4 +1,4 @@
-// Parameter lists of every method and constructor, and the parser that fills their slots.
+// Parameter lists of every method and constructor, and the parser that fills their ArgRefs.
 #pragma once
 
 #include <array>
@@ -21,10 +21,10 @@ struct ParamList {
 };
 
 // One borrowed reference per parameter; nullptr when not supplied.
-using Slots = std::array<PyObject*, kMaxParams>;
+using ArgRefs = std::array<PyObject*, kMaxParams>;
 
-// Fills `slots` from the positional tuple and the keyword dict (may be null). On failure sets
+// Fills `refs` from the positional tuple and the keyword dict (may be null). On failure sets
 // TypeError with CPython's wording for the same mistake and returns false.
-bool parse(const ParamList& params, PyObject* args, PyObject* kwargs, Slots& slots);
+bool parse(const ParamList& params, PyObject* args, PyObject* kwargs, ArgRefs& refs);
 
 }  // namespace amplion::binding

@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t kFirstCapacity = 4;
 
 // The register operation of the gate's kind, with that operation's own checks and messages.
-engine::Status apply(const Gate& g, engine::Register& reg) {
+base::Status apply(const Gate& g, engine::Register& reg) {
   const auto& q = g.qubits;
   switch (g.kind) {
     case GateKind::kX:
@@ -55,12 +55,12 @@ engine::Status apply(const Gate& g, engine::Register& reg) {
     case GateKind::kCP:
       return reg.cp(q[0], q[1], g.theta);
   }
-  fault("recorded gate of unknown kind " + std::to_string(static_cast<int>(g.kind)));
+  base::fault("recorded gate of unknown kind " + std::to_string(static_cast<int>(g.kind)));
 }
 
 }  // namespace
 
-engine::Status Circuit::record(const Gate& gate) {
+base::Status Circuit::record(const Gate& gate) {
   if (gates_.size() == gates_.capacity()) {
     gates_.reserve(std::max(2 * gates_.capacity(), kFirstCapacity));
   }
@@ -68,21 +68,21 @@ engine::Status Circuit::record(const Gate& gate) {
   return {};
 }
 
-engine::Status Circuit::replay(engine::Register& reg) const {
+base::Status Circuit::replay(engine::Register& reg) const {
   for (const Gate& g : gates_) {
-    if (engine::Status st = apply(g, reg); !st.ok()) return st;
+    if (base::Status st = apply(g, reg); !st.ok()) return st;
   }
   return {};
 }
 
-engine::Result<engine::Register> Circuit::build(std::optional<std::uint64_t> seed) const {
+base::Result<engine::Register> Circuit::build(std::optional<std::uint64_t> seed) const {
   auto reg = engine::Register::create(n_qubits_, seed);
   if (!reg.ok()) return reg.error();
-  if (engine::Status st = replay(reg.value()); !st.ok()) return st.error();
+  if (base::Status st = replay(reg.value()); !st.ok()) return st.error();
   return std::move(reg.value());
 }
 
-engine::Result<engine::Counts> Circuit::run(std::uint64_t shots,
+base::Result<engine::Counts> Circuit::run(std::uint64_t shots,
                                             std::optional<std::uint64_t> seed) const {
   auto reg = build(seed);
   if (!reg.ok()) return reg.error();

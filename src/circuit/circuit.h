@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/errors.h"
+#include "base/errors.h"
 #include "engine/measure.h"
 #include "engine/register.h"
 
@@ -60,44 +60,44 @@ class Circuit {
   // Recording appends one gate and never validates: any index, repeated indices, any angle
   // (NaN and infinities included). It cannot fail short of memory exhaustion (std::bad_alloc);
   // the Status is always ok.
-  engine::Status x(std::uint64_t q) { return record({GateKind::kX, {q, 0, 0}, 0.0}); }
-  engine::Status y(std::uint64_t q) { return record({GateKind::kY, {q, 0, 0}, 0.0}); }
-  engine::Status z(std::uint64_t q) { return record({GateKind::kZ, {q, 0, 0}, 0.0}); }
-  engine::Status h(std::uint64_t q) { return record({GateKind::kH, {q, 0, 0}, 0.0}); }
-  engine::Status s(std::uint64_t q) { return record({GateKind::kS, {q, 0, 0}, 0.0}); }
-  engine::Status sdg(std::uint64_t q) { return record({GateKind::kSdg, {q, 0, 0}, 0.0}); }
-  engine::Status t(std::uint64_t q) { return record({GateKind::kT, {q, 0, 0}, 0.0}); }
-  engine::Status tdg(std::uint64_t q) { return record({GateKind::kTdg, {q, 0, 0}, 0.0}); }
-  engine::Status sx(std::uint64_t q) { return record({GateKind::kSX, {q, 0, 0}, 0.0}); }
-  engine::Status sxdg(std::uint64_t q) { return record({GateKind::kSXdg, {q, 0, 0}, 0.0}); }
-  engine::Status rx(std::uint64_t q, double theta) {
+  base::Status x(std::uint64_t q) { return record({GateKind::kX, {q, 0, 0}, 0.0}); }
+  base::Status y(std::uint64_t q) { return record({GateKind::kY, {q, 0, 0}, 0.0}); }
+  base::Status z(std::uint64_t q) { return record({GateKind::kZ, {q, 0, 0}, 0.0}); }
+  base::Status h(std::uint64_t q) { return record({GateKind::kH, {q, 0, 0}, 0.0}); }
+  base::Status s(std::uint64_t q) { return record({GateKind::kS, {q, 0, 0}, 0.0}); }
+  base::Status sdg(std::uint64_t q) { return record({GateKind::kSdg, {q, 0, 0}, 0.0}); }
+  base::Status t(std::uint64_t q) { return record({GateKind::kT, {q, 0, 0}, 0.0}); }
+  base::Status tdg(std::uint64_t q) { return record({GateKind::kTdg, {q, 0, 0}, 0.0}); }
+  base::Status sx(std::uint64_t q) { return record({GateKind::kSX, {q, 0, 0}, 0.0}); }
+  base::Status sxdg(std::uint64_t q) { return record({GateKind::kSXdg, {q, 0, 0}, 0.0}); }
+  base::Status rx(std::uint64_t q, double theta) {
     return record({GateKind::kRX, {q, 0, 0}, theta});
   }
-  engine::Status ry(std::uint64_t q, double theta) {
+  base::Status ry(std::uint64_t q, double theta) {
     return record({GateKind::kRY, {q, 0, 0}, theta});
   }
-  engine::Status rz(std::uint64_t q, double theta) {
+  base::Status rz(std::uint64_t q, double theta) {
     return record({GateKind::kRZ, {q, 0, 0}, theta});
   }
-  engine::Status cx(std::uint64_t c, std::uint64_t t) {
+  base::Status cx(std::uint64_t c, std::uint64_t t) {
     return record({GateKind::kCX, {c, t, 0}, 0.0});
   }
-  engine::Status swap(std::uint64_t q1, std::uint64_t q2) {
+  base::Status swap(std::uint64_t q1, std::uint64_t q2) {
     return record({GateKind::kSwap, {q1, q2, 0}, 0.0});
   }
-  engine::Status cy(std::uint64_t c, std::uint64_t t) {
+  base::Status cy(std::uint64_t c, std::uint64_t t) {
     return record({GateKind::kCY, {c, t, 0}, 0.0});
   }
-  engine::Status cz(std::uint64_t c, std::uint64_t t) {
+  base::Status cz(std::uint64_t c, std::uint64_t t) {
     return record({GateKind::kCZ, {c, t, 0}, 0.0});
   }
-  engine::Status ccx(std::uint64_t c1, std::uint64_t c2, std::uint64_t t) {
+  base::Status ccx(std::uint64_t c1, std::uint64_t c2, std::uint64_t t) {
     return record({GateKind::kCCX, {c1, c2, t}, 0.0});
   }
-  engine::Status cswap(std::uint64_t c, std::uint64_t t1, std::uint64_t t2) {
+  base::Status cswap(std::uint64_t c, std::uint64_t t1, std::uint64_t t2) {
     return record({GateKind::kCSwap, {c, t1, t2}, 0.0});
   }
-  engine::Status cp(std::uint64_t c, std::uint64_t t, double theta) {
+  base::Status cp(std::uint64_t c, std::uint64_t t, double theta) {
     return record({GateKind::kCP, {c, t, 0}, theta});
   }
 
@@ -105,20 +105,20 @@ class Circuit {
   // checking its indices against reg's qubit count (never against n_qubits()). Keeps partial
   // work by design: at the first failing gate it stops and returns that gate's error, with the
   // gates before it applied and the rest not.
-  engine::Status replay(engine::Register& reg) const;
+  base::Status replay(engine::Register& reg) const;
 
   // A fresh register of n_qubits() qubits (seeded from `seed`, or from entropy without one) with
   // every gate replayed onto it. The qubit count is checked before any gate is looked at.
-  engine::Result<engine::Register> build(std::optional<std::uint64_t> seed) const;
+  base::Result<engine::Register> build(std::optional<std::uint64_t> seed) const;
 
   // build(seed), then `shots` draws from it with the same seed again: exactly what a register
   // made with n_qubits() and `seed`, given the recorded gates and then measure_counts(shots,
   // seed), counts. The outcome keys are n_qubits() characters wide.
-  engine::Result<engine::Counts> run(std::uint64_t shots, std::optional<std::uint64_t> seed) const;
+  base::Result<engine::Counts> run(std::uint64_t shots, std::optional<std::uint64_t> seed) const;
 
  private:
   // Full array: the capacity becomes max(2 * capacity, 4), so the first append makes room for 4.
-  engine::Status record(const Gate& gate);
+  base::Status record(const Gate& gate);
 
   std::vector<Gate> gates_;
   std::uint64_t n_qubits_;

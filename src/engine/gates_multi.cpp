@@ -12,6 +12,11 @@
 #include "engine/walk.h"
 
 namespace amplion::engine {
+
+using base::Error;
+using base::ErrorKind;
+using base::Status;
+
 namespace {
 
 using walk::bit;
@@ -91,7 +96,8 @@ Status Register::cz(std::uint64_t control, std::uint64_t target) {
   return {};
 }
 
-// Multiplies by e^(i theta) where both bits are set.
+// Multiplies by e^(i theta) where both bits are set: the full product with (c, s), written
+// component by component in this order (std::complex may take another path for non-finite parts).
 Status Register::cp(std::uint64_t control, std::uint64_t target, double theta) {
   if (Status st = control_target_check(n_qubits_, control, target); !st.ok()) return st;
   double s = 0.0, c = 0.0;

@@ -9,6 +9,10 @@
 #include "engine/walk.h"
 
 namespace amplion::engine {
+
+using base::Block;
+using base::Status;
+
 namespace {
 
 using walk::bit;
@@ -66,6 +70,8 @@ void update_upper(Block<Complex64>& state, std::uint64_t q, Gate gate) {
 
 }  // namespace
 
+// Sum first, scale after: (a + b) * K rounds twice where a * K + b * K would round three times,
+// and the two orders differ in the last bit. The kernel library's h does the same.
 Status Register::h(std::uint64_t q) {
   if (Status st = check_qubit(q); !st.ok()) return st;
   return copy_pairs(state_, n_qubits_, q, [](Complex64 a, Complex64 b) {
@@ -109,6 +115,8 @@ Status Register::sdg(std::uint64_t q) {
   return {};
 }
 
+// The full product of b with (C, K), component by component in this operand order: C and K are
+// neighbouring doubles, so exchanging them or regrouping a sum changes the last bit.
 Status Register::t(std::uint64_t q) {
   if (Status st = check_qubit(q); !st.ok()) return st;
   update_upper(state_, q, [](Complex64 b) {
@@ -147,7 +155,9 @@ Status Register::sxdg(std::uint64_t q) {
   });
 }
 
-// The off-diagonal term is the full product of (0, -s) with the other amplitude.
+// The off-diagonal term is the full product of (0, -s) with the other amplitude: its two
+// multiplications by 0.0 stay, so an infinite or NaN part spreads to both parts as a complex
+// product spreads it. The diagonal c * a is real times complex and has none.
 Status Register::rx(std::uint64_t q, double theta) {
   if (Status st = check_qubit(q); !st.ok()) return st;
   const HalfAngle r = half_angle(theta);
@@ -157,6 +167,9 @@ Status Register::rx(std::uint64_t q, double theta) {
   });
 }
 
+// Every entry of the matrix is real, so each term is a real times a complex amplitude: two
+// multiplications, no 0.0 terms (rx has them because its off-diagonal constant is imaginary).
+// Adding "* 0.0" products here would turn an infinite amplitude's zero partner into NaN.
 Status Register::ry(std::uint64_t q, double theta) {
   if (Status st = check_qubit(q); !st.ok()) return st;
   const HalfAngle r = half_angle(theta);

@@ -5,6 +5,8 @@
 
 namespace amplion::engine {
 
+using base::Status;
+
 // Each index is checked in parameter order and the first one out of range is reported, before
 // any amplitude changes. Every kernel partner index then differs from its element only in bits
 // below n_qubits, so the kernels' own access checks never fail from here.

@@ -6,6 +6,12 @@
 
 namespace amplion::engine {
 
+using base::Block;
+using base::Error;
+using base::ErrorKind;
+using base::Result;
+using base::Status;
+
 Result<Register> Register::create(std::uint64_t n_qubits, std::optional<std::uint64_t> seed) {
   if (n_qubits < kMinQubits || n_qubits > kMaxQubits) {
     return Error{ErrorKind::kValue, kQubitCountMessage};

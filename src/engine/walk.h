@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "engine/errors.h"
-#include "engine/memory.h"
+#include "base/errors.h"
+#include "base/memory.h"
 #include "math_core/kernels.h"
 
 namespace amplion::engine::walk {
@@ -21,8 +21,8 @@ using math_core::Complex64;
 inline constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << q; }
 
 // A fresh, uninitialised vector of 2^n_qubits amplitudes, allocated like the register's own.
-inline Result<Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
-  return Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
+inline base::Result<base::Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
+  return base::Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
 }
 
 // Exact negation: flips the sign bit, of zeros and NaNs too; no multiplication by -1.
@@ -105,7 +105,7 @@ inline void for_each_selected(std::uint64_t length, std::uint64_t fixed, std::ui
       detail::select<3>(length, fixed, value, f);
       return;
     default:
-      fault("index walk over an unsupported number of qubits");
+      base::fault("index walk over an unsupported number of qubits");
   }
 }
 

@@ -50,7 +50,7 @@ inline constexpr ParamList kCircuitApplyGates{kCls, "apply_gates", {"sv"}, 1, 1}
 
 PyObject* circuit_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
   return binding::guarded([&]() -> PyObject* {
-    binding::Slots slots;
+    binding::ArgRefs slots;
     if (!binding::parse(kCircuitNew, args, kwargs, slots)) return nullptr;
     std::uint64_t n_qubits = 0;
     if (!binding::to_index(slots[0], "n_qubits", n_qubits)) return nullptr;
@@ -131,7 +131,7 @@ PyType_Spec kSpec = {
 
 PyTypeObject* circuit_type() {
   static PyTypeObject* type = nullptr;
-  if (type == nullptr) type = create_type(&kSpec, kCls);
+  if (type == nullptr) type = binding::create_type(&kSpec, kCls);
   return type;
 }
 

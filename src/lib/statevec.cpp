@@ -55,7 +55,7 @@ inline constexpr ParamList kStateVecCheckQubit{kCls, "check_qubit", {"q"}, 1, 1}
 
 PyObject* statevec_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
   return binding::guarded([&]() -> PyObject* {
-    binding::Slots slots;
+    binding::ArgRefs slots;
     if (!binding::parse(kStateVecNew, args, kwargs, slots)) return nullptr;
     std::uint64_t n_qubits = 0;
     std::optional<std::uint64_t> seed;
@@ -182,7 +182,7 @@ PyType_Spec kSpec = {
 
 PyTypeObject* statevec_type() {
   static PyTypeObject* type = nullptr;
-  if (type == nullptr) type = create_type(&kSpec, kCls);
+  if (type == nullptr) type = binding::create_type(&kSpec, kCls);
   return type;
 }
 

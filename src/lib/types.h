@@ -10,7 +10,4 @@ namespace amplion::lib {
 PyTypeObject* statevec_type();
 PyTypeObject* circuit_type();
 
-// Creates a heap type from `spec` once; shared by both classes.
-PyTypeObject* create_type(PyType_Spec* spec, const char* class_name);
-
 }  // namespace amplion::lib

@@ -5,7 +5,7 @@
 #include <bit>
 #include <string>
 
-#include "engine/errors.h"
+#include "base/errors.h"
 #include "random/chacha_blocks.h"
 #include "random/entropy.h"
 
@@ -69,7 +69,7 @@ ChaChaGenerator ChaChaGenerator::seed_from_u64(std::uint64_t seed) {
 ChaChaGenerator ChaChaGenerator::from_entropy() {
   std::array<std::uint8_t, kKeyBytes> key{};
   const EntropyCode code = getrandom_inner(key);
-  if (code != kEntropyOk) fault("from_entropy failed: " + entropy_error_text(code));
+  if (code != kEntropyOk) base::fault("from_entropy failed: " + entropy_error_text(code));
   const std::array<std::uint8_t, kNonceBytes> nonce{};
   return init_chacha(key, nonce);
 }

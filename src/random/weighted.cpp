@@ -42,16 +42,18 @@ const char* weighted_error_message(WeightedErrorKind kind) {
   return kBadWeightMessage;  // unreachable: every kind is handled above
 }
 
-engine::Error weighted_error(WeightedErrorKind kind) {
-  return engine::Error{engine::ErrorKind::kValue, weighted_error_message(kind)};
+base::Error weighted_error(WeightedErrorKind kind) {
+  return base::Error{base::ErrorKind::kValue, weighted_error_message(kind)};
 }
 
-WeightedIndex::WeightedIndex(engine::Block<double> sums, std::uint64_t count, double total)
+WeightedIndex::WeightedIndex(base::Block<double> sums, std::uint64_t count, double total)
     : sums_(std::move(sums)), count_(count), total_(total), scale_(scale_for(total)) {}
 
-engine::Result<WeightedIndex> WeightedIndex::build(std::span<const double> weights) {
+base::Result<WeightedIndex> WeightedIndex::build(std::span<const double> weights) {
   if (weights.empty()) return weighted_error(WeightedErrorKind::kEmptyWeights);
-  // First pass: validate and total without storing, so a bad list costs no allocation.
+  // First pass: validate and total without storing, so a bad list costs no allocation. The sums
+  // run strictly left to right, one rounding per addition: a pairwise or vectorised sum would give
+  // other partial sums and move draws across their boundaries.
   double running = weights[0];
   if (!valid_weight(running)) return weighted_error(WeightedErrorKind::kBadWeight);
   for (std::size_t k = 1; k < weights.size(); ++k) {
@@ -59,12 +61,12 @@ engine::Result<WeightedIndex> WeightedIndex::build(std::span<const double> weigh
     running = running + weights[k];
   }
   if (!(running > 0.0)) return weighted_error(WeightedErrorKind::kZeroTotal);
-  if (std::isinf(running)) fault(kRangeOverflowMessage);
+  if (std::isinf(running)) base::fault(kRangeOverflowMessage);
 
   const std::uint64_t count = weights.size() - 1;
-  auto block = engine::Block<double>::allocate(count, "weights");
+  auto block = base::Block<double>::allocate(count, "weights");
   if (!block.ok()) return block.error();
-  engine::Block<double> sums = std::move(block.value());
+  base::Block<double> sums = std::move(block.value());
   // Second pass: the same additions in the same order, so the last one gives the same total.
   double sum = weights[0];
   for (std::size_t k = 1; k < weights.size(); ++k) {
@@ -74,8 +76,8 @@ engine::Result<WeightedIndex> WeightedIndex::build(std::span<const double> weigh
   return WeightedIndex(std::move(sums), count, sum);
 }
 
-engine::Result<WeightedIndex> WeightedIndex::build(engine::Block<double>&& weights) {
-  engine::Block<double> sums = std::move(weights);
+base::Result<WeightedIndex> WeightedIndex::build(base::Block<double>&& weights) {
+  base::Block<double> sums = std::move(weights);
   const std::uint64_t n = sums.size();
   if (n == 0) return weighted_error(WeightedErrorKind::kEmptyWeights);
   double running = sums[0];
@@ -88,7 +90,7 @@ engine::Result<WeightedIndex> WeightedIndex::build(engine::Block<double>&& weigh
     running = running + w;
   }
   if (!(running > 0.0)) return weighted_error(WeightedErrorKind::kZeroTotal);
-  if (std::isinf(running)) fault(kRangeOverflowMessage);
+  if (std::isinf(running)) base::fault(kRangeOverflowMessage);
   return WeightedIndex(std::move(sums), n - 1, running);
 }
 

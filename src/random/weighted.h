@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/errors.h"
-#include "engine/memory.h"
+#include "base/errors.h"
+#include "base/memory.h"
 #include "random/chacha.h"
 
 namespace amplion::random {
@@ -19,7 +19,7 @@ inline constexpr char kRangeOverflowMessage[] = "Uniform::new: range overflow";
 
 const char* weighted_error_message(WeightedErrorKind kind);
 // The caller-facing error: a ValueError carrying the kind's message.
-engine::Error weighted_error(WeightedErrorKind kind);
+base::Error weighted_error(WeightedErrorKind kind);
 
 // Index i is chosen exactly when c(i-1) <= x < c(i), where c are the partial sums (c(-1) = 0,
 // c(N-1) = total) and x is a draw mapped onto [0, total). Immutable once built.
@@ -28,10 +28,10 @@ class WeightedIndex {
   // Checks, in order: an empty list; a weight that is negative or NaN (-0.0 is valid); a zero
   // total. Errors are ValueErrors with the kinds' messages, or a MemoryError for the partial
   // sums. A total that overflows to +infinity is the fault "Uniform::new: range overflow".
-  static engine::Result<WeightedIndex> build(std::span<const double> weights);
+  static base::Result<WeightedIndex> build(std::span<const double> weights);
   // The same from weights the caller hands over: the partial sums are written in place over
   // them, so no second array is allocated. The block is consumed even when building fails.
-  static engine::Result<WeightedIndex> build(engine::Block<double>&& weights);
+  static base::Result<WeightedIndex> build(base::Block<double>&& weights);
 
   // Exactly one draw per sample, even for a single weight.
   std::uint64_t sample(ChaChaGenerator& rng) const { return index_of(point_of(rng.draw_u64())); }
@@ -54,9 +54,9 @@ class WeightedIndex {
   std::uint64_t size() const { return count_ + 1; }
 
  private:
-  WeightedIndex(engine::Block<double> sums, std::uint64_t count, double total);
+  WeightedIndex(base::Block<double> sums, std::uint64_t count, double total);
 
-  engine::Block<double> sums_;  // at least count_ entries
+  base::Block<double> sums_;  // at least count_ entries
   std::uint64_t count_;         // entries of sums_ in use: N-1
   double total_;
   double scale_;

@@ -6,9 +6,13 @@
 
 #include "binding/borrow.h"
 #include "binding/fault.h"
-#include "engine/errors.h"
+#include "base/errors.h"
 
 namespace amplion::binding {
+
+using base::Fault;
+using base::fault;
+
 namespace {
 
 TEST(BorrowGuard, SharedBorrowsStackAndExcludeTheExclusiveOne) {

@@ -18,9 +18,9 @@
 namespace amplion::circuit {
 namespace {
 
-using engine::ErrorKind;
+using base::ErrorKind;
 using engine::Register;
-using engine::Status;
+using base::Status;
 
 constexpr std::uint64_t kOne = 0x3FF0000000000000;
 constexpr std::uint64_t kHalfSqrt2 = 0x3FE6A09E667F3BCC;  // the H factor, 0.7071067811865475

@@ -16,7 +16,7 @@
 namespace amplion::circuit {
 namespace {
 
-using engine::ErrorKind;
+using base::ErrorKind;
 using engine::Register;
 using Tally = std::map<std::uint64_t, std::uint64_t>;
 

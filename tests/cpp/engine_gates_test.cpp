@@ -18,6 +18,10 @@
 #include "test_support.h"
 
 namespace amplion::engine {
+
+using base::ErrorKind;
+using base::Status;
+
 namespace {
 
 constexpr double kPi = 0x1.921fb54442d18p+1;

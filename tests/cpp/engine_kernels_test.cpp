@@ -14,6 +14,10 @@
 #include "test_support.h"
 
 namespace amplion::engine {
+
+using base::ErrorKind;
+using base::Status;
+
 namespace {
 
 struct BadCall {

@@ -4,11 +4,16 @@
 #include <bit>
 #include <cstdint>
 
-#include "engine/memory.h"
+#include "base/memory.h"
 #include "engine/register.h"
 #include "test_support.h"
 
 namespace amplion::engine {
+
+using base::Block;
+using base::ErrorKind;
+using base::Status;
+
 namespace {
 
 TEST(RegisterCreate, RejectsCountsOutsideOneToThirtyBeforeAllocating) {

@@ -26,12 +26,15 @@
 #include <thread>
 #include <vector>
 
-#include "engine/errors.h"
+#include "base/errors.h"
 #include "engine/register.h"
 #include "random/chacha.h"
 #include "random/entropy.h"
 
 namespace amplion::random {
+
+using base::Fault;
+
 namespace {
 
 using entropy_testing::Verdict;

@@ -10,13 +10,16 @@
 #include <limits>
 #include <vector>
 
-#include "engine/errors.h"
-#include "engine/memory.h"
+#include "base/errors.h"
+#include "base/memory.h"
 #include "random/chacha.h"
 #include "random/weighted.h"
 #include "test_support.h"
 
 namespace amplion::random {
+
+using base::Fault;
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -25,9 +28,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 double from_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
 
 // Builds both ways: from a borrowed span and in place from a handed-over block.
-engine::Result<WeightedIndex> build(const std::vector<double>& w, bool in_place) {
+base::Result<WeightedIndex> build(const std::vector<double>& w, bool in_place) {
   if (!in_place) return WeightedIndex::build(std::span<const double>(w));
-  auto block = engine::Block<double>::allocate(w.size(), "weights");
+  auto block = base::Block<double>::allocate(w.size(), "weights");
   if (!block.ok()) return block.error();
   if (!w.empty()) std::memcpy(block.value().data(), w.data(), w.size() * sizeof(double));
   return WeightedIndex::build(std::move(block.value()));
@@ -57,7 +60,7 @@ TEST_P(WeightedBuild, RejectsInOrder) {
     SCOPED_TRACE(c.name);
     auto r = build(c.weights, GetParam());
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().kind, engine::ErrorKind::kValue);
+    EXPECT_EQ(r.error().kind, base::ErrorKind::kValue);
     EXPECT_EQ(r.error().message, c.message);
   }
   EXPECT_STREQ(weighted_error_message(WeightedErrorKind::kEmptyWeights), kEmptyWeightsMessage);

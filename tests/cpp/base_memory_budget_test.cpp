@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "engine/memory_budget.h"
+#include "base/memory_budget.h"
 
-namespace amplion::engine {
+namespace amplion::base {
 namespace {
 
 constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
@@ -68,4 +68,4 @@ TEST(FitsInMemory, NeverConsultsTheMachineForSmallBlocksAndRefusesTheImpossible)
 }
 
 }  // namespace
-}  // namespace amplion::engine
+}  // namespace amplion::base

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace amplion::engine {
+namespace amplion::base {
 
 // Blocks at or below this size are allocated without consulting the machine.
 inline constexpr std::uint64_t kBudgetThreshold = std::uint64_t{64} << 20;
@@ -36,4 +36,4 @@ MemorySnapshot read_memory_snapshot();
 // False only when a block larger than kBudgetThreshold is known not to fit.
 bool fits_in_memory(std::uint64_t bytes);
 
-}  // namespace amplion::engine
+}  // namespace amplion::base

@@ -1,5 +1,5 @@
 // Reading and weighing the machine's, the cgroup's and the address space's memory limits.
-#include "engine/memory_budget.h"
+#include "base/memory_budget.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string_view>
 
-namespace amplion::engine {
+namespace amplion::base {
 namespace {
 
 std::optional<std::string> read_file(const std::string& path) {
@@ -152,4 +152,4 @@ bool fits_in_memory(std::uint64_t bytes) {
   return !available || bytes <= *available;
 }
 
-}  // namespace amplion::engine
+}  // namespace amplion::base

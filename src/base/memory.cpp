@@ -1,13 +1,13 @@
 // Aligned, huge-page-advised allocation and the MemoryError message.
-#include "engine/memory.h"
+#include "base/memory.h"
 
 #include <sys/mman.h>
 
 #include <cstdlib>
 
-#include "engine/memory_budget.h"
+#include "base/memory_budget.h"
 
-namespace amplion::engine {
+namespace amplion::base {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -41,4 +41,4 @@ Error memory_error(std::uint64_t bytes, std::string_view what) {
   return Error{ErrorKind::kMemory, std::move(message)};
 }
 
-}  // namespace amplion::engine
+}  // namespace amplion::base

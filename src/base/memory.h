@@ -8,9 +8,9 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/errors.h"
+#include "base/errors.h"
 
-namespace amplion::engine {
+namespace amplion::base {
 
 // Raw aligned storage: blocks of 2 MiB and more are 2 MiB aligned and advised for transparent
 // huge pages (a fresh 256 MiB vector otherwise pays a page fault per 4 KiB); smaller ones are
@@ -69,4 +69,4 @@ class Block {
   std::uint64_t size_ = 0;
 };
 
-}  // namespace amplion::engine
+}  // namespace amplion::base

@@ -1,4 +1,4 @@
-// Errors of the engine: values for what a caller can fix, a thrown Fault for what it cannot.
+// Errors of every layer: values for what a caller can fix, a thrown Fault for what it cannot.
 #pragma once
 
 #include <optional>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <variant>
 
-namespace amplion {
+namespace amplion::base {
 
 // An internal fault: unreadable entropy, a broken invariant, an unusable NumPy. The binding's one
 // catch point turns it into PanicException carrying what().
@@ -17,8 +17,6 @@ class Fault : public std::runtime_error {
 };
 
 [[noreturn]] inline void fault(const std::string& message) { throw Fault(message); }
-
-namespace engine {
 
 // Each kind maps onto exactly one Python exception class in the binding.
 enum class ErrorKind {
@@ -61,5 +59,4 @@ class [[nodiscard]] Result {
   std::variant<T, Error> v_;
 };
 
-}  // namespace engine
-}  // namespace amplion
+}  // namespace amplion::base

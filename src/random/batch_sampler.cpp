@@ -1,0 +1,170 @@
+// The batched search: draws sorted into buckets by their top bits, then merged with the partial
+// sums front to back.
+#include "random/batch_sampler.h"
+
+#include <algorithm>
+#include <bit>
+#include <utility>
+
+namespace amplion::random {
+
+using base::Block;
+using base::Result;
+using base::Status;
+using base::fault;
+
+namespace {
+
+// The first p in [from, end) with c[p] > x, or end when there is none; every entry before
+// `from` is known to be <= x. A halving search whose step count depends only on the length of
+// the range.
+std::uint64_t search(const double* c, std::uint64_t from, std::uint64_t end, double x) {
+  const double* base = c + from;
+  std::uint64_t length = end - from;
+  while (length > 1) {
+    const std::uint64_t half = length / 2;
+    base = base[half - 1] <= x ? base + half : base;
+    length -= half;
+  }
+  return static_cast<std::uint64_t>(base - c) + (length == 1 && *base <= x ? 1 : 0);
+}
+
+// The same, probing 1, 2, 4, ... entries ahead first: the cost grows with the log of the
+// distance moved rather than of the range, so a point just past `from` is found at once.
+std::uint64_t advance(const double* c, std::uint64_t from, std::uint64_t end, double x) {
+  if (from == end || c[from] > x) return from;
+  std::uint64_t base = from;  // c[base] <= x
+  std::uint64_t step = 1;
+  while (step < end - base && c[base + step] <= x) {
+    base += step;
+    step *= 2;
+  }
+  // The answer lies in (base, base + step]: c[base + step] > x unless that is past the end.
+  return search(c, base + 1, std::min(base + step, end), x);
+}
+
+// About eight draws a bucket, at most 2^15 buckets (their bounds then take 512 KiB).
+unsigned bucket_bits_for(std::uint64_t batch) {
+  const auto width = static_cast<unsigned>(std::bit_width(batch));
+  return std::clamp(width, 4u, 18u) - 3;
+}
+
+// Passes (index, n) on to the sink, merging runs of one index. Indices arrive in ascending
+// order, so the sink sees them strictly ascending. Once the sink refuses a run, add and flush
+// return false and status() holds the sink's error.
+class RunMerger {
+ public:
+  explicit RunMerger(RunSink& sink) : sink_(sink) {}
+  bool add(std::uint64_t index, std::uint64_t n) {
+    if (pending_ != 0 && index == index_) {
+      pending_ += n;
+      return true;
+    }
+    if (!flush()) return false;
+    index_ = index;
+    pending_ = n;
+    return true;
+  }
+  bool flush() {
+    const std::uint64_t n = std::exchange(pending_, 0);
+    if (n != 0) status_ = sink_.add(index_, n);
+    return status_.ok();
+  }
+  const Status& status() const { return status_; }
+
+ private:
+  RunSink& sink_;
+  std::uint64_t index_ = 0;
+  std::uint64_t pending_ = 0;
+  Status status_;
+};
+
+}  // namespace
+
+BatchSampler::BatchSampler(const WeightedIndex& weights, unsigned bits,
+                           Block<std::uint64_t> bounds, Block<std::uint32_t> starts,
+                           Block<std::uint64_t> sorted)
+    : weights_(&weights),
+      bits_(bits),
+      bounds_(std::move(bounds)),
+      starts_(std::move(starts)),
+      sorted_(std::move(sorted)) {}
+
+Result<BatchSampler> BatchSampler::create(const WeightedIndex& weights, std::uint64_t batch) {
+  // Bucket tallies are 32-bit.
+  batch = std::clamp<std::uint64_t>(batch, 1, std::uint64_t{1} << 31);
+  const unsigned bits = bucket_bits_for(batch);
+  const std::uint64_t buckets = std::uint64_t{1} << bits;
+  auto bounds = Block<std::uint64_t>::allocate(2 * buckets, "measurement buckets");
+  if (!bounds.ok()) return bounds.error();
+  auto starts = Block<std::uint32_t>::allocate(2 * buckets, "measurement buckets");
+  if (!starts.ok()) return starts.error();
+  auto sorted = Block<std::uint64_t>::allocate(batch, "measurement draws");
+  if (!sorted.ok()) return sorted.error();
+
+  // Bucket j holds the draws whose top `bits` bits are j. The point of a draw never decreases
+  // as the draw grows, nor does the index of a point, so the bucket's smallest and largest
+  // draws give the least and greatest index of any draw in it.
+  const std::span<const double> c = weights.cumulative();
+  const std::uint64_t end = c.size();
+  const unsigned shift = 64 - bits;
+  const std::uint64_t within = (std::uint64_t{1} << shift) - 1;
+  std::uint64_t cursor = 0;
+  for (std::uint64_t j = 0; j < buckets; ++j) {
+    const std::uint64_t lowest = j << shift;
+    cursor = advance(c.data(), cursor, end, weights.point_of(lowest));
+    bounds.value()[2 * j] = cursor;
+    cursor = advance(c.data(), cursor, end, weights.point_of(lowest | within));
+    bounds.value()[2 * j + 1] = cursor;
+  }
+  return BatchSampler(weights, bits, std::move(bounds.value()), std::move(starts.value()),
+                      std::move(sorted.value()));
+}
+
+Status BatchSampler::count(std::span<const std::uint64_t> draws, RunSink& sink) {
+  if (draws.size() > sorted_.size()) fault("measurement batch larger than its buffers");
+  const unsigned shift = 64 - bits_;
+  const std::uint64_t buckets = std::uint64_t{1} << bits_;
+  const std::uint64_t* bounds = bounds_.data();
+  std::uint32_t* tally = starts_.data();
+  std::uint32_t* next = starts_.data() + buckets;
+  std::uint64_t* sorted = sorted_.data();
+
+  std::fill(tally, tally + buckets, 0u);
+  for (const std::uint64_t u : draws) ++tally[u >> shift];
+  // Only buckets whose bounds differ need their draws; the others are counted whole.
+  std::uint32_t offset = 0;
+  for (std::uint64_t j = 0; j < buckets; ++j) {
+    next[j] = offset;
+    if (bounds[2 * j] != bounds[2 * j + 1]) offset += tally[j];
+  }
+  for (const std::uint64_t u : draws) {
+    const std::uint64_t j = u >> shift;
+    if (bounds[2 * j] != bounds[2 * j + 1]) sorted[next[j]++] = u;
+  }
+
+  const double* c = weights_->cumulative().data();
+  RunMerger out(sink);
+  for (std::uint64_t j = 0; j < buckets; ++j) {
+    const std::uint32_t n = tally[j];
+    if (n == 0) continue;
+    const std::uint64_t lo = bounds[2 * j];
+    const std::uint64_t hi = bounds[2 * j + 1];
+    if (lo == hi) {
+      if (!out.add(lo, n)) return out.status();
+      continue;
+    }
+    std::uint64_t* first = sorted + (next[j] - n);
+    std::uint64_t* last = sorted + next[j];
+    std::sort(first, last);
+    std::uint64_t cursor = lo;
+    for (const std::uint64_t* u = first; u != last; ++u) {
+      cursor = advance(c, cursor, hi, weights_->point_of(*u));
+      if (!out.add(cursor, 1)) return out.status();
+    }
+  }
+  out.flush();
+  return out.status();
+}
+
+}  // namespace amplion::random
