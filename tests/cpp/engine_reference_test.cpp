@@ -20,6 +20,7 @@
 namespace amplion::engine {
 namespace {
 
+using base::Status;
 using Vec = std::vector<Complex64>;
 using Qubits = std::array<std::uint64_t, 3>;
 

@@ -15,6 +15,7 @@
 #include "base/errors.h"
 #include "random/batch_sampler.h"
 #include "random/weighted.h"
+#include "test_support.h"
 
 namespace amplion::random {
 
@@ -23,8 +24,6 @@ using base::Status;
 namespace {
 
 using CountMap = std::map<std::uint64_t, std::uint64_t>;
-
-std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
 
 // Weight lists for the batched search: zeros, long runs of zeros, sums that absorb a tiny
 // weight (equal partial sums without a zero), and totals that are powers of two so that draws
