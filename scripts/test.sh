@@ -17,12 +17,16 @@ mkdir -p "$LOGS"
 # Lines of passing tests and build progress: CTest's "Passed" lines, pytest's dots, ninja's steps.
 PROGRESS='^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^[.sx]+ *\[ *[0-9]+%\]$|^\[[0-9]+/[0-9]+\] '
 
+: >"$LOGS/times.txt"
+
 # stage <log name> <summary pattern> <command...>: on success prints the last line matching the
-# pattern; on failure prints the log without the progress lines and stops.
+# pattern; on failure prints the log without the progress lines and stops. The summary lines stay
+# as the tools print them (CI reads them); each stage's seconds go to times.txt.
 stage() {
-  local log="$LOGS/$1.log" summary=$2
+  local name=$1 log="$LOGS/$1.log" summary=$2 start=$SECONDS
   shift 2
   if "$@" >"$log" 2>&1; then
+    echo "$name $((SECONDS - start)) s" >>"$LOGS/times.txt"
     grep -E "$summary" "$log" | tail -n 1
   else
     grep -vE "$PROGRESS" "$log" || true
@@ -94,4 +98,4 @@ stage memcheck '^valgrind: ' memcheck
 echo "== determinism (tuned builds give the default build's bits, no fused multiply-add)"
 stage determinism '^determinism: ' "$PY" scripts/determinism.py
 
-echo "== all tests passed"
+echo "== all tests passed in $SECONDS s (each stage's time in $LOGS/times.txt)"
