@@ -4,6 +4,8 @@
 PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev python3-dev python3-venv
           python3-numpy python3-pytest python3-hypothesis python3-pip python3-matplotlib mypy
           valgrind)
+# The determinism check: a second compiler, and objdump to read the module's instructions.
+PACKAGES+=(clang binutils)
 
 ensure_packages() {
   local missing=()
