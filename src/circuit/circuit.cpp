@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace amplion::circuit {
@@ -10,50 +11,32 @@ namespace {
 
 constexpr std::size_t kFirstCapacity = 4;
 
+template <class T>
+T operand(const Gate& g, std::size_t position) {
+  if constexpr (std::is_same_v<T, double>) {
+    return g.theta;
+  } else {
+    return g.qubits[position];
+  }
+}
+
+// Calls Op with the operands make_gate stored, in parameter order; an angle comes last.
+template <auto Op>
+base::Status apply_as(const Gate& g, engine::Register& reg) {
+  using Types = typename GateOperands<decltype(Op)>::Types;
+  return [&]<std::size_t... I>(std::index_sequence<I...>) {
+    return (reg.*Op)(operand<std::tuple_element_t<I, Types>>(g, I)...);
+  }(std::make_index_sequence<std::tuple_size_v<Types>>{});
+}
+
 // The register operation of the gate's kind, with that operation's own checks and messages.
 base::Status apply(const Gate& g, engine::Register& reg) {
-  const auto& q = g.qubits;
   switch (g.kind) {
-    case GateKind::kX:
-      return reg.x(q[0]);
-    case GateKind::kY:
-      return reg.y(q[0]);
-    case GateKind::kZ:
-      return reg.z(q[0]);
-    case GateKind::kH:
-      return reg.h(q[0]);
-    case GateKind::kS:
-      return reg.s(q[0]);
-    case GateKind::kSdg:
-      return reg.sdg(q[0]);
-    case GateKind::kT:
-      return reg.t(q[0]);
-    case GateKind::kTdg:
-      return reg.tdg(q[0]);
-    case GateKind::kSX:
-      return reg.sx(q[0]);
-    case GateKind::kSXdg:
-      return reg.sxdg(q[0]);
-    case GateKind::kRX:
-      return reg.rx(q[0], g.theta);
-    case GateKind::kRY:
-      return reg.ry(q[0], g.theta);
-    case GateKind::kRZ:
-      return reg.rz(q[0], g.theta);
-    case GateKind::kCX:
-      return reg.cx(q[0], q[1]);
-    case GateKind::kSwap:
-      return reg.swap(q[0], q[1]);
-    case GateKind::kCY:
-      return reg.cy(q[0], q[1]);
-    case GateKind::kCZ:
-      return reg.cz(q[0], q[1]);
-    case GateKind::kCCX:
-      return reg.ccx(q[0], q[1], q[2]);
-    case GateKind::kCSwap:
-      return reg.cswap(q[0], q[1], q[2]);
-    case GateKind::kCP:
-      return reg.cp(q[0], q[1], g.theta);
+#define AMPLION_GATE_APPLY(Kind, name, ...) \
+  case GateKind::k##Kind:                    \
+    return apply_as<&engine::Register::name>(g, reg);
+    AMPLION_GATES(AMPLION_GATE_APPLY)
+#undef AMPLION_GATE_APPLY
   }
   base::fault("recorded gate of unknown kind " + std::to_string(static_cast<int>(g.kind)));
 }

@@ -6,39 +6,27 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "base/errors.h"
+#include "circuit/gate_table.h"
 #include "engine/measure.h"
 #include "engine/register.h"
 
 namespace amplion::circuit {
 
-// The numbers are fixed: one per recording method, in the order of the method table.
+// One kind per row of the gate table, numbered by row position.
 enum class GateKind : std::uint8_t {
-  kX = 0,
-  kY = 1,
-  kZ = 2,
-  kH = 3,
-  kS = 4,
-  kSdg = 5,
-  kT = 6,
-  kTdg = 7,
-  kSX = 8,
-  kSXdg = 9,
-  kRX = 10,
-  kRY = 11,
-  kRZ = 12,
-  kCX = 13,
-  kSwap = 14,
-  kCY = 15,
-  kCZ = 16,
-  kCCX = 17,
-  kCSwap = 18,
-  kCP = 19,
+#define AMPLION_GATE_KIND(Kind, ...) k##Kind,
+  AMPLION_GATES(AMPLION_GATE_KIND)
+#undef AMPLION_GATE_KIND
 };
 
-inline constexpr std::size_t kGateKindCount = 20;
+#define AMPLION_GATE_ONE(...) +1
+inline constexpr std::size_t kGateKindCount = 0 AMPLION_GATES(AMPLION_GATE_ONE);
+#undef AMPLION_GATE_ONE
 
 // One recorded gate: its qubit operands in the recording method's parameter order (unused ones
 // zero) and its angle (zero for gates without one). Stored exactly as given, never checked.
@@ -47,6 +35,41 @@ struct Gate {
   std::array<std::uint64_t, 3> qubits;
   double theta;
 };
+
+// The operand types of a Register gate operation, which Gate must be able to hold: qubits
+// first, at most three, then at most one angle.
+template <class Op>
+struct GateOperands;
+template <class... Args>
+struct GateOperands<base::Status (engine::Register::*)(Args...)> {
+  using Types = std::tuple<Args...>;
+  static constexpr std::size_t kAngles = (std::size_t{std::is_same_v<Args, double>} + ... + 0);
+  static constexpr std::size_t kQubits =
+      (std::size_t{std::is_same_v<Args, std::uint64_t>} + ... + 0);
+  using Last = std::tuple_element_t<sizeof...(Args), std::tuple<void, Args...>>;
+  static_assert(kQubits + kAngles == sizeof...(Args) && kQubits >= 1 && kQubits <= 3 &&
+                    kAngles <= 1 && (kAngles == 0 || std::is_same_v<Last, double>),
+                "a gate takes one to three qubits, then at most one angle");
+};
+
+template <auto Op, std::size_t I>
+using OperandOf = std::tuple_element_t<I, typename GateOperands<decltype(Op)>::Types>;
+
+// Qubit operands fill `qubits` in order, an angle goes to `theta`; the rest stays zero.
+template <class... Operands>
+Gate make_gate(GateKind kind, Operands... operands) {
+  Gate gate{kind, {0, 0, 0}, 0.0};
+  std::size_t next = 0;
+  auto put = [&](auto operand) {
+    if constexpr (std::is_same_v<decltype(operand), double>) {
+      gate.theta = operand;
+    } else {
+      gate.qubits[next++] = operand;
+    }
+  };
+  (put(operands), ...);
+  return gate;
+}
 
 class Circuit {
  public:
@@ -59,47 +82,14 @@ class Circuit {
 
   // Recording appends one gate and never validates: any index, repeated indices, any angle
   // (NaN and infinities included). It cannot fail short of memory exhaustion (std::bad_alloc);
-  // the Status is always ok.
-  base::Status x(std::uint64_t q) { return record({GateKind::kX, {q, 0, 0}, 0.0}); }
-  base::Status y(std::uint64_t q) { return record({GateKind::kY, {q, 0, 0}, 0.0}); }
-  base::Status z(std::uint64_t q) { return record({GateKind::kZ, {q, 0, 0}, 0.0}); }
-  base::Status h(std::uint64_t q) { return record({GateKind::kH, {q, 0, 0}, 0.0}); }
-  base::Status s(std::uint64_t q) { return record({GateKind::kS, {q, 0, 0}, 0.0}); }
-  base::Status sdg(std::uint64_t q) { return record({GateKind::kSdg, {q, 0, 0}, 0.0}); }
-  base::Status t(std::uint64_t q) { return record({GateKind::kT, {q, 0, 0}, 0.0}); }
-  base::Status tdg(std::uint64_t q) { return record({GateKind::kTdg, {q, 0, 0}, 0.0}); }
-  base::Status sx(std::uint64_t q) { return record({GateKind::kSX, {q, 0, 0}, 0.0}); }
-  base::Status sxdg(std::uint64_t q) { return record({GateKind::kSXdg, {q, 0, 0}, 0.0}); }
-  base::Status rx(std::uint64_t q, double theta) {
-    return record({GateKind::kRX, {q, 0, 0}, theta});
+  // the Status is always ok. One method per gate, named and typed like its Register operation,
+  // with QuantumCircuit's parameter names.
+#define AMPLION_GATE_RECORDER(Kind, name, register_params, params, ...)               \
+  base::Status name(AMPLION_GATE_TYPED(&engine::Register::name, params)) {          \
+    return record(make_gate(GateKind::k##Kind, AMPLION_GATE_UNPACK params));          \
   }
-  base::Status ry(std::uint64_t q, double theta) {
-    return record({GateKind::kRY, {q, 0, 0}, theta});
-  }
-  base::Status rz(std::uint64_t q, double theta) {
-    return record({GateKind::kRZ, {q, 0, 0}, theta});
-  }
-  base::Status cx(std::uint64_t c, std::uint64_t t) {
-    return record({GateKind::kCX, {c, t, 0}, 0.0});
-  }
-  base::Status swap(std::uint64_t q1, std::uint64_t q2) {
-    return record({GateKind::kSwap, {q1, q2, 0}, 0.0});
-  }
-  base::Status cy(std::uint64_t c, std::uint64_t t) {
-    return record({GateKind::kCY, {c, t, 0}, 0.0});
-  }
-  base::Status cz(std::uint64_t c, std::uint64_t t) {
-    return record({GateKind::kCZ, {c, t, 0}, 0.0});
-  }
-  base::Status ccx(std::uint64_t c1, std::uint64_t c2, std::uint64_t t) {
-    return record({GateKind::kCCX, {c1, c2, t}, 0.0});
-  }
-  base::Status cswap(std::uint64_t c, std::uint64_t t1, std::uint64_t t2) {
-    return record({GateKind::kCSwap, {c, t1, t2}, 0.0});
-  }
-  base::Status cp(std::uint64_t c, std::uint64_t t, double theta) {
-    return record({GateKind::kCP, {c, t, 0}, theta});
-  }
+  AMPLION_GATES(AMPLION_GATE_RECORDER)
+#undef AMPLION_GATE_RECORDER
 
   // Applies the gates to `reg` in recording order through the register's own operations, each
   // checking its indices against reg's qubit count (never against n_qubits()). Keeps partial

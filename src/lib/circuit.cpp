@@ -8,6 +8,7 @@
 #include "binding/numpy_export.h"
 #include "circuit/circuit.h"
 #include "engine/register.h"
+#include "lib/gate_methods.h"
 #include "lib/register_class.h"
 #include "lib/types.h"
 
@@ -25,26 +26,10 @@ using engine::Register;
 constexpr char kCls[] = "QuantumCircuit";
 
 inline constexpr ParamList kCircuitNew{kCls, "__new__", {"n_qubits"}, 1, 1};
-inline constexpr ParamList kCircuitX{kCls, "x", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitY{kCls, "y", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitZ{kCls, "z", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitH{kCls, "h", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitS{kCls, "s", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitSdg{kCls, "sdg", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitT{kCls, "t", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitTdg{kCls, "tdg", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitSx{kCls, "sx", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitSxdg{kCls, "sxdg", {"q"}, 1, 1};
-inline constexpr ParamList kCircuitRx{kCls, "rx", {"q", "theta"}, 2, 2};
-inline constexpr ParamList kCircuitRy{kCls, "ry", {"q", "theta"}, 2, 2};
-inline constexpr ParamList kCircuitRz{kCls, "rz", {"q", "theta"}, 2, 2};
-inline constexpr ParamList kCircuitCx{kCls, "cx", {"c", "t"}, 2, 2};
-inline constexpr ParamList kCircuitSwap{kCls, "swap", {"q1", "q2"}, 2, 2};
-inline constexpr ParamList kCircuitCy{kCls, "cy", {"c", "t"}, 2, 2};
-inline constexpr ParamList kCircuitCz{kCls, "cz", {"c", "t"}, 2, 2};
-inline constexpr ParamList kCircuitCcx{kCls, "ccx", {"c1", "c2", "t"}, 3, 3};
-inline constexpr ParamList kCircuitCswap{kCls, "cswap", {"c", "t1", "t2"}, 3, 3};
-inline constexpr ParamList kCircuitCp{kCls, "cp", {"c", "t", "theta"}, 3, 3};
+#define AMPLION_CIRCUIT_PARAMS(Kind, name, register_params, params, register_doc, doc) \
+  AMPLION_GATE_PARAM_LIST(kCircuit##Kind, kCls, name, params)
+AMPLION_GATES(AMPLION_CIRCUIT_PARAMS)
+#undef AMPLION_CIRCUIT_PARAMS
 inline constexpr ParamList kCircuitRun{kCls, "run", {"shots", "seed"}, 2, 1};
 inline constexpr ParamList kCircuitApplyGates{kCls, "apply_gates", {"sv"}, 1, 1};
 
@@ -77,32 +62,11 @@ PyObject* statevector(Circuit& circuit) {
   return binding::export_array(reg.value().amplitudes());
 }
 
-template <auto Op, const ParamList& Params>
-PyMethodDef recording(const char* name, const char* doc) {
-  return method_def<method<Op, Params, Borrow::kExclusive>>(name, doc);
-}
-
 PyMethodDef kMethods[] = {
-    recording<&Circuit::x, kCircuitX>("x", "x($self, q)\n--\n\n"),
-    recording<&Circuit::y, kCircuitY>("y", "y($self, q)\n--\n\n"),
-    recording<&Circuit::z, kCircuitZ>("z", "z($self, q)\n--\n\n"),
-    recording<&Circuit::h, kCircuitH>("h", "h($self, q)\n--\n\n"),
-    recording<&Circuit::s, kCircuitS>("s", "s($self, q)\n--\n\n"),
-    recording<&Circuit::sdg, kCircuitSdg>("sdg", "sdg($self, q)\n--\n\n"),
-    recording<&Circuit::t, kCircuitT>("t", "t($self, q)\n--\n\n"),
-    recording<&Circuit::tdg, kCircuitTdg>("tdg", "tdg($self, q)\n--\n\n"),
-    recording<&Circuit::sx, kCircuitSx>("sx", "sx($self, q)\n--\n\n"),
-    recording<&Circuit::sxdg, kCircuitSxdg>("sxdg", "sxdg($self, q)\n--\n\n"),
-    recording<&Circuit::rx, kCircuitRx>("rx", "rx($self, q, theta)\n--\n\n"),
-    recording<&Circuit::ry, kCircuitRy>("ry", "ry($self, q, theta)\n--\n\n"),
-    recording<&Circuit::rz, kCircuitRz>("rz", "rz($self, q, theta)\n--\n\n"),
-    recording<&Circuit::cx, kCircuitCx>("cx", "cx($self, c, t)\n--\n\n"),
-    recording<&Circuit::swap, kCircuitSwap>("swap", "swap($self, q1, q2)\n--\n\n"),
-    recording<&Circuit::cy, kCircuitCy>("cy", "cy($self, c, t)\n--\n\n"),
-    recording<&Circuit::cz, kCircuitCz>("cz", "cz($self, c, t)\n--\n\n"),
-    recording<&Circuit::ccx, kCircuitCcx>("ccx", "ccx($self, c1, c2, t)\n--\n\n"),
-    recording<&Circuit::cswap, kCircuitCswap>("cswap", "cswap($self, c, t1, t2)\n--\n\n"),
-    recording<&Circuit::cp, kCircuitCp>("cp", "cp($self, c, t, theta)\n--\n\n"),
+#define AMPLION_CIRCUIT_GATE(Kind, name, register_params, params, register_doc, doc) \
+  AMPLION_GATE_METHOD_DEF(&Circuit::name, kCircuit##Kind, name, params, doc)
+    AMPLION_GATES(AMPLION_CIRCUIT_GATE)
+#undef AMPLION_CIRCUIT_GATE
     method_def<method<&run, kCircuitRun, Borrow::kShared>>(
         "run", "run($self, shots, seed=None)\n--\n\n"),
     noargs_def<&statevector, Borrow::kShared>("statevector", "statevector($self)\n--\n\n"),

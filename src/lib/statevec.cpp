@@ -7,6 +7,7 @@
 #include "binding/numpy_export.h"
 #include "engine/measure.h"
 #include "engine/register.h"
+#include "lib/gate_methods.h"
 #include "lib/register_class.h"
 #include "lib/types.h"
 
@@ -30,26 +31,10 @@ inline constexpr ParamList kStateVecCxCpp{kCls, "cx_cpp", {"c", "t"}, 2, 2};
 inline constexpr ParamList kStateVecCcxCpp{kCls, "ccx_cpp", {"c1", "c2", "t"}, 3, 3};
 inline constexpr ParamList kStateVecCswapCpp{kCls, "cswap_cpp", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kStateVecAmplitude{kCls, "amplitude", {"i"}, 1, 1};
-inline constexpr ParamList kStateVecX{kCls, "x", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecY{kCls, "y", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecZ{kCls, "z", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecH{kCls, "h", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecS{kCls, "s", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecSdg{kCls, "sdg", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecT{kCls, "t", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecTdg{kCls, "tdg", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecSx{kCls, "sx", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecSxdg{kCls, "sxdg", {"q"}, 1, 1};
-inline constexpr ParamList kStateVecRx{kCls, "rx", {"q", "theta"}, 2, 2};
-inline constexpr ParamList kStateVecRy{kCls, "ry", {"q", "theta"}, 2, 2};
-inline constexpr ParamList kStateVecRz{kCls, "rz", {"q", "theta"}, 2, 2};
-inline constexpr ParamList kStateVecCx{kCls, "cx", {"control", "target"}, 2, 2};
-inline constexpr ParamList kStateVecSwap{kCls, "swap", {"q1", "q2"}, 2, 2};
-inline constexpr ParamList kStateVecCy{kCls, "cy", {"control", "target"}, 2, 2};
-inline constexpr ParamList kStateVecCz{kCls, "cz", {"control", "target"}, 2, 2};
-inline constexpr ParamList kStateVecCcx{kCls, "ccx", {"c1", "c2", "t"}, 3, 3};
-inline constexpr ParamList kStateVecCswap{kCls, "cswap", {"c", "t1", "t2"}, 3, 3};
-inline constexpr ParamList kStateVecCp{kCls, "cp", {"control", "target", "theta"}, 3, 3};
+#define AMPLION_STATEVEC_PARAMS(Kind, name, params, circuit_params, doc, ...) \
+  AMPLION_GATE_PARAM_LIST(kStateVec##Kind, kCls, name, params)
+AMPLION_GATES(AMPLION_STATEVEC_PARAMS)
+#undef AMPLION_STATEVEC_PARAMS
 inline constexpr ParamList kStateVecMeasureCounts{kCls, "measure_counts", {"shots", "seed"}, 2, 1};
 inline constexpr ParamList kStateVecCheckQubit{kCls, "check_qubit", {"q"}, 1, 1};
 
@@ -108,47 +93,10 @@ PyMethodDef kMethods[] = {
     noargs_def<&amplitudes, Borrow::kShared>("amplitudes", "amplitudes($self)\n--\n\n"),
     noargs_def<&amplitudes, Borrow::kShared>("statevector", "statevector($self)\n--\n\n"),
     noargs_def<&length, Borrow::kShared>("length", "length($self)\n--\n\n"),
-    method_def<method<&Register::x, kStateVecX, Borrow::kExclusive>>(
-        "x", "x($self, q)\n--\n\n"),
-    method_def<method<&Register::y, kStateVecY, Borrow::kExclusive>>(
-        "y", "y($self, q)\n--\n\n"),
-    method_def<method<&Register::z, kStateVecZ, Borrow::kExclusive>>(
-        "z", "z($self, q)\n--\n\n"),
-    method_def<method<&Register::h, kStateVecH, Borrow::kExclusive>>(
-        "h", "h($self, q)\n--\n\n"),
-    method_def<method<&Register::s, kStateVecS, Borrow::kExclusive>>(
-        "s", "s($self, q)\n--\n\n"),
-    method_def<method<&Register::sdg, kStateVecSdg, Borrow::kExclusive>>(
-        "sdg", "sdg($self, q)\n--\n\n"),
-    method_def<method<&Register::t, kStateVecT, Borrow::kExclusive>>(
-        "t", "t($self, q)\n--\n\n"),
-    method_def<method<&Register::tdg, kStateVecTdg, Borrow::kExclusive>>(
-        "tdg", "tdg($self, q)\n--\n\n"),
-    method_def<method<&Register::sx, kStateVecSx, Borrow::kExclusive>>(
-        "sx", "sx($self, q)\n--\n\n"),
-    method_def<method<&Register::sxdg, kStateVecSxdg, Borrow::kExclusive>>(
-        "sxdg", "sxdg($self, q)\n--\n\n"
-        "√X dagger (SXdg) on qubit q. Matrix = (1/2)[[1-i, 1+i],[1+i,1-i]]."),
-    method_def<method<&Register::rx, kStateVecRx, Borrow::kExclusive>>(
-        "rx", "rx($self, q, theta)\n--\n\nRX(θ) on qubit q: exp(-i θ X / 2)."),
-    method_def<method<&Register::ry, kStateVecRy, Borrow::kExclusive>>(
-        "ry", "ry($self, q, theta)\n--\n\n"),
-    method_def<method<&Register::rz, kStateVecRz, Borrow::kExclusive>>(
-        "rz", "rz($self, q, theta)\n--\n\n"),
-    method_def<method<&Register::cx, kStateVecCx, Borrow::kExclusive>>(
-        "cx", "cx($self, control, target)\n--\n\n"),
-    method_def<method<&Register::swap, kStateVecSwap, Borrow::kExclusive>>(
-        "swap", "swap($self, q1, q2)\n--\n\n"),
-    method_def<method<&Register::cy, kStateVecCy, Borrow::kExclusive>>(
-        "cy", "cy($self, control, target)\n--\n\n"),
-    method_def<method<&Register::cz, kStateVecCz, Borrow::kExclusive>>(
-        "cz", "cz($self, control, target)\n--\n\n"),
-    method_def<method<&Register::ccx, kStateVecCcx, Borrow::kExclusive>>(
-        "ccx", "ccx($self, c1, c2, t)\n--\n\n"),
-    method_def<method<&Register::cswap, kStateVecCswap, Borrow::kExclusive>>(
-        "cswap", "cswap($self, c, t1, t2)\n--\n\n"),
-    method_def<method<&Register::cp, kStateVecCp, Borrow::kExclusive>>(
-        "cp", "cp($self, control, target, theta)\n--\n\n"),
+#define AMPLION_STATEVEC_GATE(Kind, name, params, circuit_params, doc, ...) \
+  AMPLION_GATE_METHOD_DEF(&Register::name, kStateVec##Kind, name, params, doc)
+    AMPLION_GATES(AMPLION_STATEVEC_GATE)
+#undef AMPLION_STATEVEC_GATE
     method_def<method<&measure_counts, kStateVecMeasureCounts, Borrow::kExclusive>>(
         "measure_counts", "measure_counts($self, shots, seed=None)\n--\n\n"),
     method_def<method<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>>(
