@@ -4,7 +4,8 @@
 
 Each folder holds an amplion.abi3.so (the default build, the exact-rotations build); each is
 timed in its own child interpreter, the children taking turns so that a busy machine slows them
-alike. --no-fma adds a run of every folder under GLIBC_TUNABLES=glibc.cpu.hwcaps=-FMA,-AVX2,
+alike; the time is the child's processor time, which other users of the machine disturb less
+than the clock on the wall. --no-fma adds a run of every folder under GLIBC_TUNABLES=glibc.cpu.hwcaps=-FMA,-AVX2,
 where the exact build takes MPFR. Prints the median time per call in nanoseconds.
 """
 
@@ -29,10 +30,10 @@ def child(calls):
     for n in QUBITS:
         reg = amplion.StateVecPy(n, seed=1)
         rx = reg.rx
-        start = time.perf_counter()
+        start = time.process_time()
         for theta in thetas:
             rx(0, theta)
-        per_call[n] = (time.perf_counter() - start) / calls * 1e9
+        per_call[n] = (time.process_time() - start) / calls * 1e9
     print(json.dumps(per_call))
 
 
