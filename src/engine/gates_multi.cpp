@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/register.h"
+#include "engine/sincos.h"
 #include "engine/walk.h"
 
 namespace amplion::engine {
@@ -101,7 +102,7 @@ Status Register::cz(std::uint64_t control, std::uint64_t target) {
 Status Register::cp(std::uint64_t control, std::uint64_t target, double theta) {
   if (Status st = control_target_check(n_qubits_, control, target); !st.ok()) return st;
   double s = 0.0, c = 0.0;
-  ::sincos(theta, &s, &c);
+  sin_cos(theta, &s, &c);
   Complex64* v = state_.data();
   for_each_index(length(), control != target, bit(control) | bit(target), 0,
                  [v, c, s](std::uint64_t i) {

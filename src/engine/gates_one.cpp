@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/register.h"
+#include "engine/sincos.h"
 #include "engine/walk.h"
 
 namespace amplion::engine {
@@ -37,7 +38,7 @@ struct HalfAngle {
 };
 inline HalfAngle half_angle(double theta) {
   HalfAngle r{};
-  ::sincos(theta * kHalf, &r.s, &r.c);
+  sin_cos(theta * kHalf, &r.s, &r.c);
   return r;
 }
 

@@ -14,6 +14,9 @@ import amplion
 # database; scripts/test.sh selects it through HYPOTHESIS_PROFILE. Under the sanitizers every call
 # costs several times more, so fewer examples run there.
 SANITIZED = os.environ.get("AMPLION_SANITIZED") == "1"
+# Set by the run against a build with AMPLION_EXACT_ROTATIONS=ON, whose rotations do not follow
+# the C library's sincos.
+EXACT_ROTATIONS = os.environ.get("AMPLION_EXACT_ROTATIONS") == "1"
 FUZZ_EXAMPLES = int(os.environ.get("AMPLION_FUZZ_EXAMPLES", "250" if SANITIZED else "1500"))
 settings.register_profile(
     "ci", derandomize=True, database=None, max_examples=FUZZ_EXAMPLES, deadline=None,

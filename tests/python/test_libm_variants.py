@@ -9,7 +9,10 @@ from pathlib import Path
 import pytest
 
 import amplion
-from conftest import amp_bits, module_dir, run_python
+from conftest import EXACT_ROTATIONS, amp_bits, module_dir, run_python
+
+pytestmark = pytest.mark.skipif(
+    EXACT_ROTATIONS, reason="the exact-rotations build does not use the C library's sincos")
 
 NO_FMA = {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-FMA"}
 HERE = Path(__file__).resolve().parent
