@@ -6,6 +6,8 @@ PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev python3-dev python
           valgrind)
 # The determinism check: a second compiler, and objdump to read the module's instructions.
 PACKAGES+=(clang binutils)
+# The exact-rotations build: LLVM's C library and MPFR, and MPFR from Python as the tests' oracle.
+PACKAGES+=(libllvmlibc-19-dev libmpfr-dev python3-gmpy2)
 
 ensure_packages() {
   local missing=()

@@ -35,9 +35,13 @@ stage() {
   fi
 }
 
-# build <preset> [cmake arguments...]
+# build <preset> [configure arguments...] [-- build arguments...]
 configure_and_build_preset() {
-  cmake --preset "$1" "${@:2}" && cmake --build "build/$1" -j 2
+  local preset=$1 configure=()
+  shift
+  while (($#)) && [ "$1" != "--" ]; do configure+=("$1"); shift; done
+  (($#)) && shift
+  cmake --preset "$preset" "${configure[@]}" && cmake --build "build/$preset" -j 2 "$@"
 }
 build() {
   stage "$1-build" '^\[[0-9]+/[0-9]+\]|no work to do' configure_and_build_preset "$@"
@@ -59,6 +63,18 @@ build clang
 
 echo "== C++ tests on the clang build"
 stage clang-ctest "$CTEST_SUMMARY" ctest --test-dir build/clang --output-on-failure -j 2
+
+echo "== exact-rotations build (exact preset: correctly rounded sine and cosine)"
+# Only what the exact build changes: rotations and cp, their sine and cosine against MPFR on both
+# processor paths (the ctest run includes the path without FMA and AVX2), and the gate tests.
+build exact -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -- --target amplion engine_sincos_test \
+  engine_gates_test engine_reference_test circuit_replay_test
+stage exact-ctest "$CTEST_SUMMARY" ctest --test-dir build/exact --output-on-failure -j 2 \
+  -R 'SinCos|sincos|Gate|Reference|Replay'
+stage exact-pytest "$PYTEST_SUMMARY" env AMPLION_EXACT_ROTATIONS=1 \
+  PYTHONPATH="$PWD/build/exact/python" "${PYTEST[@]}" tests/python/test_exact_rotations.py \
+  tests/python/test_gates.py tests/python/test_circuit.py tests/python/test_kernels.py \
+  tests/python/test_libm_variants.py
 
 echo "== build (asan preset: AddressSanitizer + UndefinedBehaviorSanitizer, warnings as errors)"
 build asan -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
@@ -85,7 +101,9 @@ echo "== valgrind memcheck over the C++ tests"
 # for five times the processor time.
 memcheck() {
   local t failed=0 n=0
-  for t in build/dev/tests/cpp/*_test; do
+  # The exact build's sine and cosine test, on a few thousand angles instead of a million.
+  export AMPLION_SINCOS_ANGLES=3000
+  for t in build/dev/tests/cpp/*_test build/exact/tests/cpp/engine_sincos_test; do
     n=$((n + 1))
     valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
       "$t" --gtest_brief=1 >"$LOGS/$(basename "$t").valgrind.log" 2>&1 ||
