@@ -1,5 +1,7 @@
 // PyInit_amplion: the module object, its __all__ and the two classes; once per process.
+#include "binding/errors.h"
 #include "binding/python.h"
+#include "engine/interrupt.h"
 #include "lib/types.h"
 
 namespace amplion::lib {
@@ -51,6 +53,8 @@ PyObject* init_module() {
   }
   PyObject* module = PyModule_Create2(&kModuleDef, PYTHON_ABI_VERSION);
   if (module == nullptr) return nullptr;
+  // Ctrl-C then ends a long replay, copying gate or measurement at its next consistent point.
+  engine::set_interrupt_check(&binding::signal_handler_raised);
   if (!add_class(module, "StateVecPy", statevec_type()) ||
       !add_class(module, "QuantumCircuit", circuit_type())) {
     Py_DECREF(module);
