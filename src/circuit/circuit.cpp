@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "engine/interrupt.h"
+
 namespace amplion::circuit {
 namespace {
 
@@ -68,9 +70,12 @@ engine::Status Circuit::record(const Gate& gate) {
   return {};
 }
 
+// Between two gates the register is consistent, so that is where an interrupt may stop the
+// replay; the gates before it stay applied, as before any other failing gate.
 engine::Status Circuit::replay(engine::Register& reg) const {
-  for (const Gate& g : gates_) {
-    if (engine::Status st = apply(g, reg); !st.ok()) return st;
+  for (std::size_t k = 0; k < gates_.size(); ++k) {
+    if (k != 0 && engine::interrupt_requested()) return engine::interrupted();
+    if (engine::Status st = apply(gates_[k], reg); !st.ok()) return st;
   }
   return {};
 }

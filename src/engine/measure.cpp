@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "engine/interrupt.h"
+
 namespace amplion::engine {
 namespace {
 
@@ -279,11 +281,13 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
   auto draws = Block<std::uint64_t>::allocate(batch, "measurement draws");
   if (!draws.ok()) return draws.error();
 
-  // The draws run on a copy, kept only when every shot has been counted.
+  // The draws run on a copy, kept only when every shot has been counted; so an interrupt between
+  // two batches leaves the generator as the reseed or skip left it.
   random::ChaChaGenerator gen = rng;
   DenseSink dense_sink(counts.dense_.data());
   RunSink& sink = dense ? static_cast<RunSink&>(dense_sink) : counts.sparse_;
   for (std::uint64_t left = shots; left != 0;) {
+    if (left != shots && interrupt_requested()) return interrupted();
     const std::uint64_t n = std::min(left, batch);
     std::uint64_t* u = draws.value().data();
     for (std::uint64_t i = 0; i < n; ++i) u[i] = gen.draw_u64();
