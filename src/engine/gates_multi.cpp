@@ -71,7 +71,7 @@ Status Register::cy(std::uint64_t control, std::uint64_t target) {
   bool done = true;
   if (control != target) {
     // One visit per group of four: both bits clear, then target, then the control pair.
-    done = walk::in_checked_chunks(length(), [&](std::uint64_t from, std::uint64_t to) {
+    done = in_checked_chunks(length(), [&](std::uint64_t from, std::uint64_t to) {
       walk::for_each_selected(from, to, cb | tb, 0, [in, out, cb, tb, &pair](std::uint64_t i) {
         out[i] = in[i];
         out[i | tb] = in[i | tb];
@@ -79,7 +79,7 @@ Status Register::cy(std::uint64_t control, std::uint64_t target) {
       });
     });
   } else {
-    done = walk::in_checked_chunks(length(), [in, out](std::uint64_t from, std::uint64_t to) {
+    done = in_checked_chunks(length(), [in, out](std::uint64_t from, std::uint64_t to) {
       std::memcpy(out + from, in + from, (to - from) * sizeof(Complex64));
     });
     if (done) walk::for_each_tested(length(), cb, tb, pair);

@@ -47,7 +47,7 @@ Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t
   const Complex64* in = state.data();
   Complex64* out = next.value().data();
   const std::uint64_t m = bit(q);
-  const bool done = walk::in_checked_chunks(state.size(), [&](std::uint64_t from, std::uint64_t to) {
+  const bool done = in_checked_chunks(state.size(), [&](std::uint64_t from, std::uint64_t to) {
     walk::for_each_pair(from, to, m, [in, out, &gate](std::uint64_t i, std::uint64_t j) {
       const Pair p = gate(in[i], in[j]);
       walk::put(out[i], p.a.re, p.a.im);

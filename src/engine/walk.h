@@ -39,24 +39,6 @@ inline void put(Complex64& dst, double re, double im) {
   dst.im = im;
 }
 
-// Amplitudes a copying gate computes between two interrupt checks. A register of at most this
-// many is done in one go; above it a gate takes long enough for Ctrl-C to wait on it.
-inline constexpr std::uint64_t kCheckedChunk = std::uint64_t{1} << 20;
-
-// Calls body(from, to) for the aligned chunks [from, to) of [0, length) in ascending order,
-// asking the interrupt check before every chunk but the first. Returns false when the check said
-// stop; the chunks after it are not walked. Every chunk is kCheckedChunk long, or the whole
-// vector when that is shorter, so each is a power of two aligned to its own length.
-template <class Body>
-inline bool in_checked_chunks(std::uint64_t length, Body&& body) {
-  const std::uint64_t chunk = length < kCheckedChunk ? length : kCheckedChunk;
-  for (std::uint64_t from = 0; from < length; from += chunk) {
-    if (from != 0 && interrupt_requested()) return false;
-    body(from, from + chunk);
-  }
-  return true;
-}
-
 // Calls f(i, i + m) for every i in [from, to) with the bit of m clear (m a power of two below the
 // vector's length): blocks of 2m indices, the first half of each paired with the second.
 // [from, to) is the whole vector or one of in_checked_chunks' chunks; a chunk shorter than a

@@ -24,7 +24,7 @@ using random::ChaChaGenerator;
 
 // 2^22 amplitudes are four chunks, so a copying gate asks three times.
 constexpr std::uint64_t kChunkedQubits = 22;
-static_assert(walk::bit(kChunkedQubits) == 4 * walk::kCheckedChunk);
+static_assert(walk::bit(kChunkedQubits) == 4 * kCheckedChunk);
 
 // Installs a check that counts its calls and says stop at call `stop_at` (0: never); puts the
 // previous check back when it goes.
@@ -178,34 +178,55 @@ TEST(InterruptCheck, InPlaceGatesNeverAsk) {
   }
 }
 
-// Three batches of draws; a stop at the second check (before the third batch) keeps the
-// generator exactly as the reseed or the two-word skip left it, and the amplitudes.
+// Three batches of draws: the check is asked once before the first and between each two. A
+// stop at any of them keeps the generator exactly as the reseed or the two-word skip left it,
+// and the amplitudes.
 TEST(InterruptCheck, MeasurementStoppedKeepsTheGeneratorStep) {
   const std::uint64_t shots = 3 * kMinMeasureBatch;
   for (const std::optional<std::uint64_t> seed : {std::optional<std::uint64_t>(9),
                                                  std::optional<std::uint64_t>()}) {
-    SCOPED_TRACE(seed ? "seed" : "no seed");
-    auto made = Register::create(4, 3);
-    ASSERT_TRUE(made.ok());
-    Register& reg = made.value();
-    for (std::uint64_t q = 0; q < 4; ++q) ASSERT_TRUE(reg.h(q).ok());
-    const std::vector<std::uint64_t> before = words(reg);
-    ChaChaGenerator want = seed ? ChaChaGenerator::seed_from_u64(*seed) : reg.rng();
-    if (!seed) want.draw_u64();
-    {
-      ScriptedInterrupt script(2);
-      auto counts = measure_counts(reg, shots, seed);
-      ASSERT_FALSE(counts.ok());
-      EXPECT_EQ(counts.error().kind, ErrorKind::kInterrupted);
-      EXPECT_EQ(script.calls(), 2);
-    }
-    EXPECT_EQ(words(reg), before);
-    for (int i = 0; i < 40; ++i) ASSERT_EQ(reg.rng().draw_u64(), want.draw_u64()) << i;
+    for (int stop_at = 1; stop_at <= 3; ++stop_at) {
+      SCOPED_TRACE(std::string(seed ? "seed" : "no seed") + ", stop at check " +
+                   std::to_string(stop_at));
+      auto made = Register::create(4, 3);
+      ASSERT_TRUE(made.ok());
+      Register& reg = made.value();
+      for (std::uint64_t q = 0; q < 4; ++q) ASSERT_TRUE(reg.h(q).ok());
+      const std::vector<std::uint64_t> before = words(reg);
+      ChaChaGenerator want = seed ? ChaChaGenerator::seed_from_u64(*seed) : reg.rng();
+      if (!seed) want.draw_u64();
+      {
+        ScriptedInterrupt script(stop_at);
+        auto counts = measure_counts(reg, shots, seed);
+        ASSERT_FALSE(counts.ok());
+        EXPECT_EQ(counts.error().kind, ErrorKind::kInterrupted);
+        EXPECT_EQ(script.calls(), stop_at);
+      }
+      EXPECT_EQ(words(reg), before);
+      for (int i = 0; i < 40; ++i) ASSERT_EQ(reg.rng().draw_u64(), want.draw_u64()) << i;
 
-    ScriptedInterrupt never(0);
-    EXPECT_TRUE(measure_counts(reg, shots, seed).ok());
-    EXPECT_EQ(never.calls(), 2);
+      ScriptedInterrupt never(0);
+      EXPECT_TRUE(measure_counts(reg, shots, seed).ok());
+      EXPECT_EQ(never.calls(), 3);
+    }
   }
+}
+
+// Above 2^20 amplitudes the probabilities and the per-outcome counters are also filled chunk by
+// chunk: 2^22 amplitudes and shots enough for the counters ask 3 + 1 + 3 times before drawing.
+TEST(InterruptCheck, MeasurementAsksDuringItsPassesOnLargeRegisters) {
+  Register reg = filled(kChunkedQubits);
+  for (int stop_at = 1; stop_at <= 7; ++stop_at) {
+    SCOPED_TRACE("stop at check " + std::to_string(stop_at));
+    ScriptedInterrupt script(stop_at);
+    auto counts = measure_counts(reg, reg.length(), 4);
+    ASSERT_FALSE(counts.ok());
+    EXPECT_EQ(counts.error().kind, ErrorKind::kInterrupted);
+    EXPECT_EQ(script.calls(), stop_at);
+  }
+  ScriptedInterrupt never(0);
+  EXPECT_TRUE(measure_counts(reg, 1, 4).ok());
+  EXPECT_EQ(never.calls(), 3 + 1);
 }
 
 // Five gates on a small register (no gate asks by itself): the check is asked between each two,
