@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/interrupt.h"
 #include "engine/register.h"
 #include "engine/walk.h"
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/interrupt.h"
 #include "engine/register.h"
 #include "engine/walk.h"
 

@@ -276,10 +276,10 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
     auto dense = Block<std::uint64_t>::allocate(length, qubits_text(reg.n_qubits()) + " counts");
     if (dense.ok()) {
       std::uint64_t* zeroed = dense.value().data();
-      const bool cleared = in_checked_chunks(length, [zeroed](std::uint64_t from, std::uint64_t to) {
+      const auto clear = [zeroed](std::uint64_t from, std::uint64_t to) {
         std::memset(zeroed + from, 0, (to - from) * sizeof(std::uint64_t));
-      });
-      if (!cleared) return interrupted();
+      };
+      if (!in_checked_chunks(length, clear)) return interrupted();
       counts.dense_ = std::move(dense.value());
     }
   }

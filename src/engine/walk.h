@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "engine/errors.h"
-#include "engine/interrupt.h"
 #include "engine/memory.h"
 #include "math_core/kernels.h"
 
