@@ -43,10 +43,13 @@ inline constexpr std::uint64_t kCheckedChunk = std::uint64_t{1} << 20;
 // that is shorter, so each is a power of two aligned to its own length when length is one.
 template <class Body>
 inline bool in_checked_chunks(std::uint64_t length, Body&& body) {
-  const std::uint64_t chunk = length < kCheckedChunk ? length : kCheckedChunk;
-  for (std::uint64_t from = 0; from < length; from += chunk) {
+  if (length <= kCheckedChunk) {
+    body(std::uint64_t{0}, length);
+    return true;
+  }
+  for (std::uint64_t from = 0; from < length; from += kCheckedChunk) {
     if (from != 0 && interrupt_requested()) return false;
-    body(from, from + chunk);
+    body(from, from + kCheckedChunk);
   }
   return true;
 }

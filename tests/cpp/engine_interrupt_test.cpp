@@ -229,24 +229,25 @@ TEST(InterruptCheck, MeasurementAsksDuringItsPassesOnLargeRegisters) {
   EXPECT_EQ(never.calls(), 3 + 1);
 }
 
-// Five gates on a small register (no gate asks by itself): the check is asked between each two,
-// and a stop at check k leaves exactly the first k applied.
+// Five gates on 2^20 amplitudes, where the check is asked between each two (no gate asks by
+// itself): a stop at check k leaves exactly the first k applied. On small registers it is asked
+// once the gates have passed over 2^20 amplitudes.
 TEST(InterruptCheck, ReplayStoppedKeepsTheGatesBefore) {
   circuit::Circuit circuit(3);
   ASSERT_TRUE(circuit.h(0).ok());
-  ASSERT_TRUE(circuit.cx(0, 2).ok());
+  ASSERT_TRUE(circuit.cx(0, 19).ok());
   ASSERT_TRUE(circuit.rx(1, 0.7).ok());
-  ASSERT_TRUE(circuit.t(2).ok());
+  ASSERT_TRUE(circuit.t(19).ok());
   ASSERT_TRUE(circuit.cy(1, 0).ok());
   const std::vector<std::function<Status(Register&)>> direct = {
-      [](Register& r) { return r.h(0); }, [](Register& r) { return r.cx(0, 2); },
-      [](Register& r) { return r.rx(1, 0.7); }, [](Register& r) { return r.t(2); },
+      [](Register& r) { return r.h(0); }, [](Register& r) { return r.cx(0, 19); },
+      [](Register& r) { return r.rx(1, 0.7); }, [](Register& r) { return r.t(19); },
       [](Register& r) { return r.cy(1, 0); }};
   for (int k = 0; k <= 5; ++k) {
     SCOPED_TRACE("stop at check " + std::to_string(k));
-    Register want = filled(3);
+    Register want = filled(20);
     for (int g = 0; g < (k == 0 ? 5 : k); ++g) ASSERT_TRUE(direct[g](want).ok());
-    Register reg = filled(3);
+    Register reg = filled(20);
     ScriptedInterrupt script(k);
     const Status st = circuit.replay(reg);
     EXPECT_EQ(st.ok(), k == 0 || k == 5);
@@ -256,6 +257,13 @@ TEST(InterruptCheck, ReplayStoppedKeepsTheGatesBefore) {
     EXPECT_EQ(script.calls(), k == 0 || k == 5 ? 4 : k);
     EXPECT_EQ(words(reg), words(want));
   }
+
+  circuit::Circuit many(2);
+  for (std::uint64_t g = 0; g < (kCheckedChunk >> 2) * 3; ++g) ASSERT_TRUE(many.z(0).ok());
+  Register small = filled(2);
+  ScriptedInterrupt never(0);
+  ASSERT_TRUE(many.replay(small).ok());
+  EXPECT_EQ(never.calls(), 2);
 }
 
 }  // namespace
