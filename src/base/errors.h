@@ -23,6 +23,9 @@ enum class ErrorKind {
   kValue,   // ValueError
   kIndex,   // IndexError
   kMemory,  // MemoryError
+  // Stopped by the interrupt check, which has already reported why: the module's check leaves
+  // the signal handler's exception set, so no exception of this kind's own is raised.
+  kInterrupted,
 };
 
 struct Error {

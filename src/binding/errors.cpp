@@ -23,6 +23,8 @@ PyObject* exception_class(base::ErrorKind kind) {
       return PyExc_IndexError;
     case base::ErrorKind::kMemory:
       return PyExc_MemoryError;
+    case base::ErrorKind::kInterrupted:
+      return nullptr;  // the signal handler's exception is already set
   }
   return PyExc_SystemError;
 }
@@ -30,9 +32,13 @@ PyObject* exception_class(base::ErrorKind kind) {
 }  // namespace
 
 PyObject* raise(const base::Error& error) {
-  PyErr_SetString(exception_class(error.kind), error.message.c_str());
+  if (PyObject* type = exception_class(error.kind); type != nullptr) {
+    PyErr_SetString(type, error.message.c_str());
+  }
   return nullptr;
 }
+
+bool signal_handler_raised() { return PyErr_CheckSignals() != 0; }
 
 PyObject* none_or_raise(const base::Status& status) {
   if (!status.ok()) return raise(status.error());

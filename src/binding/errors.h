@@ -15,6 +15,11 @@ inline constexpr char kAlreadyMutablyBorrowed[] = "Already mutably borrowed";
 // Sets the exception of the error's kind; returns nullptr for `return raise(...)`.
 PyObject* raise(const base::Error& error);
 
+// The engine's interrupt check: runs the Python handlers of pending signals (on the main thread;
+// elsewhere nothing is pending) and says stop when one raised, leaving its exception set
+// (KeyboardInterrupt for Ctrl-C). The interpreter lock is held, as in every engine call.
+bool signal_handler_raised();
+
 // None on success, else the status's exception.
 PyObject* none_or_raise(const base::Status& status);
 

@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/interrupt.h"
+
 namespace amplion::circuit {
 namespace {
 
@@ -51,9 +53,19 @@ base::Status Circuit::record(const Gate& gate) {
   return {};
 }
 
+// Between two gates the register is consistent, so that is where an interrupt may stop the
+// replay; the gates before it stay applied, as before any other failing gate. The check is asked
+// once the gates since the last one have passed over kCheckedChunk amplitudes: before every gate
+// on large registers, and on small ones seldom enough that its cost is not seen next to theirs.
 base::Status Circuit::replay(engine::Register& reg) const {
+  std::uint64_t walked = 0;
   for (const Gate& g : gates_) {
+    if (walked >= base::kCheckedChunk) {
+      walked = 0;
+      if (base::interrupt_requested()) return base::interrupted();
+    }
     if (base::Status st = apply(g, reg); !st.ok()) return st;
+    walked += reg.length();
   }
   return {};
 }

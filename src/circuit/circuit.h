@@ -94,7 +94,8 @@ class Circuit {
   // Applies the gates to `reg` in recording order through the register's own operations, each
   // checking its indices against reg's qubit count (never against n_qubits()). Keeps partial
   // work by design: at the first failing gate it stops and returns that gate's error, with the
-  // gates before it applied and the rest not.
+  // gates before it applied and the rest not. The interrupt check, asked between two gates once they
+  // have passed over 2^20 amplitudes, stops it the same way (kInterrupted).
   base::Status replay(engine::Register& reg) const;
 
   // A fresh register of n_qubits() qubits (seeded from `seed`, or from entropy without one) with

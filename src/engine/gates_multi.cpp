@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/interrupt.h"
 #include "engine/register.h"
 #include "engine/sincos.h"
 #include "engine/walk.h"
@@ -16,6 +17,8 @@ namespace amplion::engine {
 
 using base::Error;
 using base::ErrorKind;
+using base::in_checked_chunks;
+using base::interrupted;
 using base::Status;
 
 namespace {
@@ -73,17 +76,24 @@ Status Register::cy(std::uint64_t control, std::uint64_t target) {
     walk::put(out[j], 0.0 * a.re - a.im, a.re + 0.0 * a.im);
     walk::put(out[i], -0.0 * b.re + b.im, -0.0 * b.im - b.re);
   };
+  // Only the new vector is written until the end: an interrupt between chunks drops it.
+  bool done = true;
   if (control != target) {
     // One visit per group of four: both bits clear, then target, then the control pair.
-    walk::for_each_selected(length(), cb | tb, 0, [in, out, cb, tb, &pair](std::uint64_t i) {
-      out[i] = in[i];
-      out[i | tb] = in[i | tb];
-      pair(i | cb);
+    done = in_checked_chunks(length(), [&](std::uint64_t from, std::uint64_t to) {
+      walk::for_each_selected(from, to, cb | tb, 0, [in, out, cb, tb, &pair](std::uint64_t i) {
+        out[i] = in[i];
+        out[i | tb] = in[i | tb];
+        pair(i | cb);
+      });
     });
   } else {
-    std::memcpy(out, in, length() * sizeof(Complex64));
-    walk::for_each_tested(length(), cb, tb, pair);
+    done = in_checked_chunks(length(), [in, out](std::uint64_t from, std::uint64_t to) {
+      std::memcpy(out + from, in + from, (to - from) * sizeof(Complex64));
+    });
+    if (done) walk::for_each_tested(length(), cb, tb, pair);
   }
+  if (!done) return interrupted();
   state_ = std::move(next.value());  // frees the old vector
   return {};
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/interrupt.h"
 #include "engine/register.h"
 #include "engine/sincos.h"
 #include "engine/walk.h"
@@ -12,6 +13,8 @@
 namespace amplion::engine {
 
 using base::Block;
+using base::in_checked_chunks;
+using base::interrupted;
 using base::Status;
 
 namespace {
@@ -43,18 +46,23 @@ inline HalfAngle half_angle(double theta) {
 }
 
 // Allocates before anything is read, so a refused allocation leaves the register as it was.
-// Every element of the new vector is written by exactly one pair.
+// Every element of the new vector is written by exactly one pair. Only the new vector is written
+// until the end, so an interrupt between chunks drops it and leaves the register as it was.
 template <class Gate>
 Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t q, Gate gate) {
   auto next = walk::fresh_vector(n_qubits);
   if (!next.ok()) return next.error();
   const Complex64* in = state.data();
   Complex64* out = next.value().data();
-  walk::for_each_pair(state.size(), bit(q), [in, out, &gate](std::uint64_t i, std::uint64_t j) {
-    const Pair p = gate(in[i], in[j]);
-    walk::put(out[i], p.a.re, p.a.im);
-    walk::put(out[j], p.b.re, p.b.im);
+  const std::uint64_t m = bit(q);
+  const bool done = in_checked_chunks(state.size(), [&](std::uint64_t from, std::uint64_t to) {
+    walk::for_each_pair(from, to, m, [in, out, &gate](std::uint64_t i, std::uint64_t j) {
+      const Pair p = gate(in[i], in[j]);
+      walk::put(out[i], p.a.re, p.a.im);
+      walk::put(out[j], p.b.re, p.b.im);
+    });
   });
+  if (!done) return interrupted();
   state = std::move(next.value());  // frees the old vector
   return {};
 }

@@ -8,12 +8,16 @@
 #include <string>
 #include <utility>
 
+#include "base/interrupt.h"
 #include "random/batch_sampler.h"
 #include "random/weighted.h"
 
 namespace amplion::engine {
 
 using base::Block;
+using base::in_checked_chunks;
+using base::interrupt_requested;
+using base::interrupted;
 using base::Result;
 using base::Status;
 
@@ -58,12 +62,18 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
   std::uint64_t nonzero = 0;
   // Each square rounded on its own, then one addition: no fused multiply-add, no std::norm, whose
   // evaluation the library may choose, and no normalisation, since the weights are taken raw.
-  for (std::uint64_t i = 0; i < length; ++i) {
-    const double re2 = amplitudes[i].re * amplitudes[i].re;
-    const double im2 = amplitudes[i].im * amplitudes[i].im;
-    p[i] = re2 + im2;
-    nonzero += p[i] > 0.0 ? 1 : 0;
-  }
+  const bool weighed = in_checked_chunks(length, [&](std::uint64_t from, std::uint64_t to) {
+    const Complex64* a = amplitudes.data();
+    std::uint64_t found = 0;
+    for (std::uint64_t i = from; i < to; ++i) {
+      const double re2 = a[i].re * a[i].re;
+      const double im2 = a[i].im * a[i].im;
+      p[i] = re2 + im2;
+      found += p[i] > 0.0 ? 1 : 0;
+    }
+    nonzero += found;
+  });
+  if (!weighed) return interrupted();
   // The partial sums are written over the probabilities: one extra array of 2^n doubles.
   auto built = WeightedIndex::build(std::move(block.value()));
   if (!built.ok()) return built.error();
@@ -71,6 +81,7 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
 
   Counts counts;
   if (shots == 0) return counts;
+  if (interrupt_requested()) return interrupted();
   // A counter per basis index once a quarter of the indices can be drawn and the shots can
   // reach them: a half-full table of those outcomes would be as large, and the counters take no
   // more than the probability list. Otherwise, and when the counters do not fit, the table
@@ -78,7 +89,11 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
   if (std::min(shots, nonzero) >= length / 4) {
     auto dense = Block<std::uint64_t>::allocate(length, qubits_text(reg.n_qubits()) + " counts");
     if (dense.ok()) {
-      std::memset(dense.value().data(), 0, length * sizeof(std::uint64_t));
+      std::uint64_t* zeroed = dense.value().data();
+      const auto clear = [zeroed](std::uint64_t from, std::uint64_t to) {
+        std::memset(zeroed + from, 0, (to - from) * sizeof(std::uint64_t));
+      };
+      if (!in_checked_chunks(length, clear)) return interrupted();
       counts.dense_ = std::move(dense.value());
     }
   }
@@ -91,11 +106,13 @@ Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
   auto draws = Block<std::uint64_t>::allocate(batch, "measurement draws");
   if (!draws.ok()) return draws.error();
 
-  // The draws run on a copy, kept only when every shot has been counted.
+  // The draws run on a copy, kept only when every shot has been counted; so an interrupt, here
+  // or in the passes before, leaves the generator as the reseed or skip left it.
   random::ChaChaGenerator gen = rng;
   DenseSink dense_sink(counts.dense_.data());
   RunSink& sink = dense ? static_cast<RunSink&>(dense_sink) : counts.sparse_;
   for (std::uint64_t left = shots; left != 0;) {
+    if (left != shots && interrupt_requested()) return interrupted();
     const std::uint64_t n = std::min(left, batch);
     std::uint64_t* u = draws.value().data();
     for (std::uint64_t i = 0; i < n; ++i) u[i] = gen.draw_u64();

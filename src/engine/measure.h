@@ -20,8 +20,9 @@ inline constexpr std::uint64_t kMaxMeasureBatch = std::uint64_t{1} << 18;
 // Reseeds the register's generator from `seed`, or without one moves it on by two words; then
 // builds the probabilities re*re + im*im, the sampler over them, and draws `shots` indices, one
 // 64-bit draw each. The generator's reseed or skip stays even when the call then fails: a
-// sampler error (kValue with its message) or a MemoryError. The draws themselves are kept only
-// when the call succeeds. The amplitudes are never changed.
+// sampler error (kValue with its message), a MemoryError, or a stop by the interrupt check, asked
+// between chunks of the passes over large registers and between batches of draws (kInterrupted).
+// The draws themselves are kept only when the call succeeds. The amplitudes are never changed.
 base::Result<Counts> measure_counts(Register& reg, std::uint64_t shots,
                                     std::optional<std::uint64_t> seed);
 

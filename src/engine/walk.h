@@ -38,24 +38,34 @@ inline void put(Complex64& dst, double re, double im) {
   dst.im = im;
 }
 
-// Calls f(i, i + m) for every i < length with the bit of m clear (m a power of two below length):
-// blocks of 2m indices, the first half of each paired with the second.
+// Calls f(i, i + m) for every i in [from, to) with the bit of m clear (m a power of two below the
+// vector's length): blocks of 2m indices, the first half of each paired with the second.
+// [from, to) is the whole vector or one of in_checked_chunks' chunks; a chunk shorter than a
+// block lies in one half of it, and an upper half has no pairs of its own to start.
 template <class F>
-inline void for_each_pair(std::uint64_t length, std::uint64_t m, F&& f) {
+inline void for_each_pair(std::uint64_t from, std::uint64_t to, std::uint64_t m, F&& f) {
   if (m == 1) {
-    for (std::uint64_t i = 0; i < length; i += 2) f(i, i + 1);
+    for (std::uint64_t i = from; i < to; i += 2) f(i, i + 1);
     return;
   }
-  for (std::uint64_t base = 0; base < length; base += 2 * m) {
+  if ((from & m) != 0) return;
+  const std::uint64_t run = to - from < m ? to - from : m;
+  for (std::uint64_t base = from; base < to; base += 2 * m) {
 #pragma GCC unroll 4
-    for (std::uint64_t i = base; i < base + m; ++i) f(i, i + m);
+    for (std::uint64_t i = base; i < base + run; ++i) f(i, i + m);
   }
+}
+
+template <class F>
+inline void for_each_pair(std::uint64_t length, std::uint64_t m, F&& f) {
+  for_each_pair(0, length, m, f);
 }
 
 namespace detail {
 
 // Walks [start, start + span) in blocks of 2b for each fixed bit b (largest first), descending
-// into the half of each block whose bit is clear; the innermost runs are contiguous.
+// into the half of each block whose bit is clear; the innermost runs are contiguous. A span
+// shorter than a block (a chunk, a power of two aligned to its length) lies in one half of it.
 template <std::size_t K, class F>
 inline void runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* bits,
                  std::uint64_t value, F& f) {
@@ -70,43 +80,54 @@ inline void runs(std::uint64_t start, std::uint64_t span, const std::uint64_t* b
         return;
       }
     }
+    if ((start & b) != 0) return;
+    const std::uint64_t half = span < b ? span : b;
     for (std::uint64_t s = start; s < start + span; s += 2 * b) {
-      runs<K - 1>(s, b, bits + 1, value, f);
+      runs<K - 1>(s, half, bits + 1, value, f);
     }
   }
 }
 
 template <std::size_t K, class F>
-inline void select(std::uint64_t length, std::uint64_t fixed, std::uint64_t value, F& f) {
+inline void select(std::uint64_t from, std::uint64_t to, std::uint64_t fixed, std::uint64_t value,
+                   F& f) {
   std::array<std::uint64_t, K> bits{};
   for (std::size_t k = 0; k < K; ++k) {
     bits[k] = std::bit_floor(fixed);
     fixed ^= bits[k];
   }
-  runs<K>(0, length, bits.data(), value, f);
+  runs<K>(from, to - from, bits.data(), value, f);
 }
 
 }  // namespace detail
 
-// Calls f(i) for every i < length whose bits under `fixed` (one to three distinct qubit bits,
-// all below length) equal `value`, without visiting any other index. The gate's qubits must be
-// distinct: coinciding qubits go through for_each_tested.
+// Calls f(i | value) for every i in [from, to) whose bits under `fixed` (one to three distinct
+// qubit bits, all below the vector's length) are clear, without visiting any other index; with
+// [from, to) the whole vector, that is every i whose bits under `fixed` equal `value`. [from, to)
+// is the whole vector or one of in_checked_chunks' chunks. The gate's qubits must be distinct:
+// coinciding qubits go through for_each_tested.
 template <class F>
-inline void for_each_selected(std::uint64_t length, std::uint64_t fixed, std::uint64_t value,
-                              F&& f) {
+inline void for_each_selected(std::uint64_t from, std::uint64_t to, std::uint64_t fixed,
+                              std::uint64_t value, F&& f) {
   switch (std::popcount(fixed)) {
     case 1:
-      detail::select<1>(length, fixed, value, f);
+      detail::select<1>(from, to, fixed, value, f);
       return;
     case 2:
-      detail::select<2>(length, fixed, value, f);
+      detail::select<2>(from, to, fixed, value, f);
       return;
     case 3:
-      detail::select<3>(length, fixed, value, f);
+      detail::select<3>(from, to, fixed, value, f);
       return;
     default:
       base::fault("index walk over an unsupported number of qubits");
   }
+}
+
+template <class F>
+inline void for_each_selected(std::uint64_t length, std::uint64_t fixed, std::uint64_t value,
+                              F&& f) {
+  for_each_selected(0, length, fixed, value, f);
 }
 
 // The plain walk: tests every index i < length and calls f(i) when all bits of `set` are set and

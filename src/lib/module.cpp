@@ -1,4 +1,6 @@
 // PyInit_amplion: the module object, its __all__ and the two classes; once per process.
+#include "base/interrupt.h"
+#include "binding/errors.h"
 #include "binding/python.h"
 #include "binding/ref.h"
 #include "lib/types.h"
@@ -48,6 +50,8 @@ PyObject* init_module() {
   }
   Ref module(PyModule_Create2(&kModuleDef, PYTHON_ABI_VERSION));
   if (!module) return nullptr;
+  // Ctrl-C then ends a long replay, copying gate or measurement at its next consistent point.
+  base::set_interrupt_check(&binding::signal_handler_raised);
   if (!add_class(module.get(), "StateVecPy", statevec_type()) ||
       !add_class(module.get(), "QuantumCircuit", circuit_type())) {
     return nullptr;
