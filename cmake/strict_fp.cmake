@@ -4,11 +4,14 @@
 
 # -ffast-math and -funsafe-math-optimizations also make GCC link crtfastmath.o into the module,
 # which sets flush-to-zero for the whole process when it loads; a later -fno-* does not stop that.
-set(AMPLION_REFUSED_FLAGS
-  "-ffast-math" "it reorders and fuses floating-point operations, and linking with it switches the whole process to flush-to-zero when the module loads"
-  "-Ofast" "it turns on -ffast-math, which reorders and fuses floating-point operations and switches the whole process to flush-to-zero when the module loads"
-  "-funsafe-math-optimizations" "it reassociates floating-point operations, and linking with it switches the whole process to flush-to-zero when the module loads"
-  "-ffinite-math-only" "it assumes no NaN or infinity, yet angles and amplitudes may be either")
+set(AMPLION_REFUSED_FLAGS)
+macro(amplion_refuse flag why)
+  list(APPEND AMPLION_REFUSED_FLAGS "${flag}" "${why}")
+endmacro()
+amplion_refuse(-ffast-math "it reorders and fuses floating-point operations, and linking with it switches the whole process to flush-to-zero when the module loads")
+amplion_refuse(-Ofast "it turns on -ffast-math, which reorders and fuses floating-point operations and switches the whole process to flush-to-zero when the module loads")
+amplion_refuse(-funsafe-math-optimizations "it reassociates floating-point operations, and linking with it switches the whole process to flush-to-zero when the module loads")
+amplion_refuse(-ffinite-math-only "it assumes no NaN or infinity, yet angles and amplitudes may be either")
 
 function(amplion_refuse_unsafe_flags)
   set(configs DEBUG RELEASE RELWITHDEBINFO MINSIZEREL)
