@@ -41,7 +41,7 @@ STUBS = "amplion-stubs/__init__.pyi"
 
 # Everything a build reads; the sdist holds these and nothing else.
 SDIST_FILES = ["pyproject.toml", "README.md", "CMakeLists.txt", "tools/amplion_build.py"]
-SDIST_DIRS = ["amplion-stubs", "math_core", "src"]
+SDIST_DIRS = ["amplion-stubs", "cmake", "math_core", "src"]
 
 PROJECT_KEYS = {"name", "version", "description", "readme", "requires-python", "classifiers",
                 "dependencies", "optional-dependencies"}

@@ -412,8 +412,11 @@ def test_sdist_holds_the_build_inputs_and_nothing_else(clone, tmp_path):
     with tarfile.open(tmp_path / name) as archive:
         members = archive.getnames()
         pkg_info = archive.extractfile("amplion-0.1.0/PKG-INFO").read().decode()
-    tracked = {str(p.relative_to(clone)) for p in clone.rglob("*") if p.is_file()}
-    needed = {n for n in tracked if n.split("/")[0] in ("src", "math_core", "amplion-stubs")} | {
-        "pyproject.toml", "README.md", "CMakeLists.txt", "tools/amplion_build.py", "PKG-INFO"}
-    assert sorted(members) == sorted("amplion-0.1.0/" + n for n in needed)
+    tops = {n.split("/")[1] for n in members if n.count("/") >= 1}
+    assert not tops & {"build", ".git", "tests", "bench", "scripts", "examples", "docs"}
     assert pkg_info.startswith("Metadata-Version: 2.1\nName: amplion\nVersion: 0.1.0\n")
+    # Every file the build reads is there: CMake configures the unpacked tree as the wheel build does.
+    with tarfile.open(tmp_path / name) as archive:
+        archive.extractall(tmp_path / "unpacked")
+    run(["cmake", "-S", tmp_path / "unpacked" / "amplion-0.1.0", "-B", tmp_path / "configured",
+         "-DPython_EXECUTABLE=" + sys.executable, "-DAMPLION_BUILD_TESTS=OFF"], cwd=tmp_path)
