@@ -1,0 +1,162 @@
+"""The quantities of every day: probabilities, expectation values of Pauli strings, and counts
+over some of the qubits.
+
+Sums have a fixed order, so results are the same bits on every machine: NumPy is used only for
+element-wise arithmetic, each operation rounded once, never for a reduction such as np.sum, whose
+order of additions may change with the processor.
+"""
+from __future__ import annotations
+
+import math
+import operator
+from typing import TYPE_CHECKING, Any, Dict, Iterable, Mapping, SupportsIndex, Union
+
+import amplion
+
+from .circuit import Circuit
+
+if TYPE_CHECKING:
+    import numpy
+    from numpy.typing import ArrayLike
+    State = Union[amplion.StateVecPy, Circuit, ArrayLike]
+    Vector = numpy.ndarray[Any, numpy.dtype[numpy.complex128]]
+    Reals = numpy.ndarray[Any, numpy.dtype[numpy.float64]]
+
+PAULI = frozenset("IXYZ")
+
+
+def _vector(state: State) -> Vector:
+    """The amplitudes as complex128. A circuit gives amplion's state without its global phase,
+    which no quantity here can see."""
+    import numpy
+    if isinstance(state, amplion.StateVecPy):
+        return state.statevector()
+    if isinstance(state, Circuit):
+        return state.to_amplion().statevector()
+    array = numpy.asarray(state)
+    if array.dtype.kind not in "biufc" or array.ndim != 1 or array.size & (array.size - 1) \
+            or not array.size:
+        raise ValueError("a state is a StateVecPy, a Circuit or a 1-D array of 2**n amplitudes, "
+                         "got %s of shape %s" % (array.dtype, array.shape))
+    return array.astype(numpy.complex128)
+
+
+def _squares(vector: Vector) -> Reals:
+    """re·re + im·im of every amplitude, each square rounded, then added: measurement's weights."""
+    import numpy
+    parts = vector.view(numpy.float64)
+    squares = parts * parts
+    return numpy.add(squares[0::2], squares[1::2])
+
+
+def probabilities(state: State) -> Reals:
+    """For every basis index, the weight that measurement samples it with: re·re + im·im.
+
+    >>> probabilities(Circuit(1).h(0)).tolist()
+    [0.4999999999999999, 0.4999999999999999]
+    """
+    return _squares(_vector(state))
+
+
+def _fold(values: Reals, negate: int) -> float:
+    """Σ ±values[i], the sign (−1)^popcount(i & negate), by halving: values[i] ± values[i + half]
+    for the highest qubit first. Every step is an element-wise add or subtract; `values` is
+    overwritten."""
+    import numpy
+    half = values.size >> 1
+    while half:
+        low, high = values[:half], values[half:2 * half]
+        if negate & half:
+            numpy.subtract(low, high, out=low)
+        else:
+            numpy.add(low, high, out=low)
+        half >>= 1
+    return float(values[0])
+
+
+def _pauli(vector: Vector, n_qubits: int, pauli: str) -> float:
+    """<ψ|P|ψ> for one Pauli string, rightmost character on qubit 0."""
+    flip = negate = count_y = 0
+    for q, letter in enumerate(reversed(pauli)):
+        if letter in "XY":
+            flip |= 1 << q
+        if letter in "ZY":
+            negate |= 1 << q
+        count_y += letter == "Y"
+    import numpy
+    if not flip:
+        return _fold(_squares(vector), negate)
+    # P|i> = i^count_y · (−1)^popcount(i & negate) · |i ^ flip>, so the sum runs over
+    # conj(ψ[i ^ flip]) · ψ[i] · i^count_y; ψ[i ^ flip] is a view with the flipped axes reversed.
+    shape = (2,) * n_qubits
+    axes = tuple(slice(None, None, -1) if flip >> (n_qubits - 1 - axis) & 1 else slice(None)
+                 for axis in range(n_qubits))
+    partner = vector.reshape(shape)[axes]
+    here = vector.reshape(shape)
+    if count_y % 2 == 0:
+        terms = numpy.add(partner.real * here.real, partner.imag * here.imag)
+    else:
+        terms = numpy.subtract(partner.real * here.imag, partner.imag * here.real)
+    total = _fold(terms.reshape(-1), negate)
+    # conj(φ)ψ = A + iB; `terms` holds A for an even count_y, B for an odd one. The real part of
+    # i^count_y (A + iB) is A, −B, −A, B for count_y = 0, 1, 2, 3 modulo 4.
+    return -total if count_y % 4 in (1, 2) else total
+
+
+def _check_pauli(pauli: object, n_qubits: int) -> str:
+    if not isinstance(pauli, str) or len(pauli) != n_qubits or not PAULI.issuperset(pauli):
+        raise ValueError("an observable is a Pauli string of exactly %d characters from I, X, "
+                         "Y and Z (rightmost on qubit 0), or a dict of them to real weights; "
+                         "got %r" % (n_qubits, pauli))
+    return pauli
+
+
+def expectation(state: State, observable: Union[str, Mapping[str, float]]) -> float:
+    """<ψ|O|ψ> for a Pauli string ("ZZI", rightmost character on qubit 0) or a weighted sum of
+    them ({"ZZ": 0.5, "XI": -1.0}), the same bits on every machine.
+
+    Each string's value is summed by halving (see _fold); a weighted sum adds the weighted values
+    with math.fsum, correctly rounded.
+
+    >>> expectation(Circuit(2).h(0).cx(0, 1), {"ZZ": 0.5, "XX": 0.5})
+    0.9999999999999998
+    """
+    vector = _vector(state)
+    n_qubits = vector.size.bit_length() - 1
+    if isinstance(observable, str):
+        return _pauli(vector, n_qubits, _check_pauli(observable, n_qubits))
+    if not isinstance(observable, Mapping):
+        _check_pauli(observable, n_qubits)
+    terms = []
+    for pauli, weight in observable.items():
+        _check_pauli(pauli, n_qubits)
+        if isinstance(weight, bool) or not isinstance(weight, (int, float)) and not (
+                hasattr(weight, "__float__") and not isinstance(weight, complex)):
+            raise ValueError("the weight of %r is not a real number: %r" % (pauli, weight))
+        terms.append((float(weight), pauli))
+    return math.fsum(weight * _pauli(vector, n_qubits, pauli) for weight, pauli in terms)
+
+
+def marginal_counts(counts: Mapping[str, int], qubits: Iterable[SupportsIndex]) -> Dict[str, int]:
+    """Counts over the given qubits only, summed over the others. The keys hold the given qubits
+    in ascending order, the lowest rightmost, as amplion's keys do.
+
+    >>> marginal_counts({"110": 3, "011": 5, "010": 2}, [0, 2])
+    {'10': 3, '01': 5, '00': 2}
+    """
+    chosen = sorted(operator.index(q) for q in qubits)
+    if len(set(chosen)) != len(chosen) or (chosen and chosen[0] < 0):
+        raise ValueError("marginal_counts takes distinct qubits from 0, got %s" % chosen)
+    width = None
+    result: Dict[str, int] = {}
+    for key, count in counts.items():
+        if width is None:
+            width = len(key)
+            if chosen and chosen[-1] >= width:
+                raise ValueError("qubit %d is out of range for keys of %d qubits"
+                                 % (chosen[-1], width))
+        if not isinstance(key, str) or len(key) != width or not set(key) <= {"0", "1"}:
+            raise ValueError("counts keys are strings of 0 and 1 of one length, got %r" % key)
+        marginal = "".join(key[width - 1 - q] for q in reversed(chosen))
+        result[marginal] = result.get(marginal, 0) + count
+    return result
