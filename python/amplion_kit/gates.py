@@ -150,7 +150,7 @@ U3_MATRIX = "[[cos(θ/2), −e^(iλ)·sin(θ/2)], [e^(iφ)·sin(θ/2), e^(i(φ+�
 GATES: Dict[str, Gate] = {g.name: g for g in [
     Gate("U", ("q",), ("theta", "phi", "lam"), lambda q, p: _u3(q[0], *p), False, False,
          "u3(θ, φ, λ)"),
-    Gate("CX", ("control", "target"), (), _core("cx"), False, False, "cx"),
+    Gate("CX", ("control", "target"), (), _core("cx"), False, False, "controlled x"),
     Gate("u3", ("q",), ("theta", "phi", "lam"), lambda q, p: _u3(q[0], *p), False, True,
          U3_MATRIX),
     Gate("u2", ("q",), ("phi", "lam"), lambda q, p: _u3(q[0], PI / 2, *p), False, True,
@@ -201,9 +201,11 @@ GATES: Dict[str, Gate] = {g.name: g for g in [
     Gate("cswap", ("c", "t1", "t2"), (), _core("cswap"), True, True,
          "exchanges t1 and t2 where c is 1"),
     Gate("rccx", ("c1", "c2", "t"), (), _rccx, False, True,
-         "h·t·cx(c2,t)·tdg·cx(c1,t)·t·cx(c2,t)·tdg·h on t: ccx up to relative phases"),
+         "ccx up to relative phases: h, t, cx(c2, t), tdg, cx(c1, t), t, cx(c2, t), tdg, h "
+         "in turn on t"),
     Gate("rc3x", ("c1", "c2", "c3", "t"), (), _rc3x, False, True,
-         "its qelib1.inc body with u2(0,π) = h, u1(±π/4) = t, tdg: c3x up to relative phases"),
+         "c3x up to relative phases: its qelib1.inc body, where u2(0, π) is h and u1(±π/4) is "
+         "t or tdg"),
     Gate("c3x", ("c1", "c2", "c3", "t"), (), _multi_controlled_x_power(1.0), False, True,
          "x where c1, c2, c3 are 1"),
     Gate("c3sqrtx", ("c1", "c2", "c3", "t"), (), _multi_controlled_x_power(0.5), False, True,

@@ -180,7 +180,7 @@ def _is_identifier(token: str) -> bool:
 
 
 def _is_number(token: str) -> bool:
-    return "0" <= token[:1] <= "9" or token[:1] == "."
+    return "0" <= token[:1] <= "9" or token[:1] == "." and "0" <= token[1:2] <= "9"
 
 
 class _Parser:
@@ -296,7 +296,7 @@ class _Parser:
         if name == "qelib1.inc":
             self.include_qelib1(start)
             return
-        path = os.path.join(self.directory or os.getcwd(), name)
+        path = os.path.abspath(os.path.join(self.directory or os.getcwd(), name))
         program = self.program
         if len(program.includes) >= _MAX_INCLUDE_DEPTH or path in program.includes:
             raise self.fail(start, "an include that does not include itself",
@@ -610,20 +610,22 @@ class _Parser:
     def exp_rule(self) -> Node:
         node = self.term_rule()
         while True:
-            op = self.tokens[self.i]
+            token = self.i
+            op = self.tokens[token]
             if op != "+" and op != "-":
                 return node
             self.i += 1
-            node = self.binary(op, node, self.term_rule(), self.i - 1)
+            node = self.binary(op, node, self.term_rule(), token)
 
     def term_rule(self) -> Node:
         node = self.unary_rule()
         while True:
-            op = self.tokens[self.i]
+            token = self.i
+            op = self.tokens[token]
             if op != "*" and op != "/":
                 return node
             self.i += 1
-            node = self.binary(op, node, self.unary_rule(), self.i - 1)
+            node = self.binary(op, node, self.unary_rule(), token)
 
     def unary_rule(self) -> Node:
         if self.tokens[self.i] == "-":
@@ -637,9 +639,10 @@ class _Parser:
 
     def power_rule(self) -> Node:
         base = self.atom_rule()
-        if self.tokens[self.i] == "^":
+        token = self.i
+        if self.tokens[token] == "^":
             self.i += 1
-            return self.binary("^", base, self.unary_rule(), self.i - 1)
+            return self.binary("^", base, self.unary_rule(), token)
         return base
 
     def atom_rule(self) -> Node:
@@ -696,5 +699,6 @@ def load(path: Union[str, "os.PathLike[str]"]) -> Circuit:
         raise QasmError("the file is not UTF-8 text", path, line, column, "UTF-8 text") \
             from None
     parser = _Parser(text, path, os.path.dirname(os.path.abspath(path)), _Program())
+    parser.program.includes.append(os.path.abspath(path))
     parser.program_rule()
     return parser.program.circuit()

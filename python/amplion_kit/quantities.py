@@ -26,8 +26,8 @@ PAULI = frozenset("IXYZ")
 
 
 def _vector(state: State) -> Vector:
-    """The amplitudes as complex128. A circuit gives amplion's state without its global phase,
-    which no quantity here can see."""
+    """The amplitudes as a new contiguous complex128 array, which the caller may overwrite. A
+    circuit gives amplion's state without its global phase, which no quantity here can see."""
     import numpy
     if isinstance(state, amplion.StateVecPy):
         return state.statevector()
@@ -38,7 +38,7 @@ def _vector(state: State) -> Vector:
             or not array.size:
         raise ValueError("a state is a StateVecPy, a Circuit or a 1-D array of 2**n amplitudes, "
                          "got %s of shape %s" % (array.dtype, array.shape))
-    return array.astype(numpy.complex128)
+    return numpy.array(array, dtype=numpy.complex128, order="C")
 
 
 def _squares(vector: Vector) -> Reals:
@@ -58,13 +58,20 @@ def probabilities(state: State) -> Reals:
     return _squares(_vector(state))
 
 
-def _fold(values: Reals, negate: int) -> float:
-    """Σ ±values[i], the sign (−1)^popcount(i & negate), by halving: values[i] ± values[i + half]
-    for the highest qubit first. Every step is an element-wise add or subtract; `values` is
-    overwritten."""
+# The partner ψ[i ^ x] is gathered in two passes of numpy.take: rows of 2^_LOW amplitudes by the
+# flipped bits above, then positions within each row by the flipped bits below.
+_LOW = 8
+
+
+def _fold(values: Reals, negate: int, last: int = 1) -> float:
+    """Σ ±values[j] over the j that agree with 0 below bit `last`, the sign (−1)^popcount(j &
+    negate), by halving from the top: values[j] ± values[j + half] for the highest bit of j
+    first, down to bit `last`. Each step is one element-wise add or subtract, so the order of
+    additions is the same on every machine. `values` (of a power-of-two length) is overwritten.
+    """
     import numpy
     half = values.size >> 1
-    while half:
+    while half >= last:
         low, high = values[:half], values[half:2 * half]
         if negate & half:
             numpy.subtract(low, high, out=low)
@@ -75,7 +82,15 @@ def _fold(values: Reals, negate: int) -> float:
 
 
 def _pauli(vector: Vector, n_qubits: int, pauli: str) -> float:
-    """<ψ|P|ψ> for one Pauli string, rightmost character on qubit 0."""
+    """<ψ|P|ψ> for one Pauli string, rightmost character on qubit 0. `vector` is overwritten.
+
+    P|i> = i^y · (−1)^popcount(i & z) · |i ^ x>, with x the qubits of X and Y, z those of Z and
+    Y, and y the number of Ys. So <ψ|P|ψ> = Σ s_i·Re(i^y · conj(φ_i)·ψ_i), with s_i =
+    (−1)^popcount(i & z) and the partner φ_i = ψ[i ^ x]. Amplitudes are read as (re, im) pairs
+    of doubles, float j holding part j & 1 of amplitude j >> 1, and their products are folded
+    over the qubits with the signs s_i.
+    """
+    import numpy
     flip = negate = count_y = 0
     for q, letter in enumerate(reversed(pauli)):
         if letter in "XY":
@@ -83,24 +98,29 @@ def _pauli(vector: Vector, n_qubits: int, pauli: str) -> float:
         if letter in "ZY":
             negate |= 1 << q
         count_y += letter == "Y"
-    import numpy
+    parts = vector.view(numpy.float64)
     if not flip:
-        return _fold(_squares(vector), negate)
-    # P|i> = i^count_y · (−1)^popcount(i & negate) · |i ^ flip>, so the sum runs over
-    # conj(ψ[i ^ flip]) · ψ[i] · i^count_y; ψ[i ^ flip] is a view with the flipped axes reversed.
-    shape = (2,) * n_qubits
-    axes = tuple(slice(None, None, -1) if flip >> (n_qubits - 1 - axis) & 1 else slice(None)
-                 for axis in range(n_qubits))
-    partner = vector.reshape(shape)[axes]
-    here = vector.reshape(shape)
+        numpy.multiply(parts, parts, out=parts)  # re·re and im·im, added by the last fold step
+        return _fold(parts, negate << 1)
+    low = min(_LOW, n_qubits)
+    rows = vector.reshape(-1, 1 << low)
+    if flip >> low:
+        rows = numpy.take(rows, numpy.arange(rows.shape[0]) ^ (flip >> low), axis=0)
+    if flip & ((1 << low) - 1):
+        rows = numpy.take(rows, numpy.arange(1 << low) ^ (flip & ((1 << low) - 1)), axis=1)
+    partner = rows.reshape(-1).view(numpy.float64)
     if count_y % 2 == 0:
-        terms = numpy.add(partner.real * here.real, partner.imag * here.imag)
-    else:
-        terms = numpy.subtract(partner.real * here.imag, partner.imag * here.real)
-    total = _fold(terms.reshape(-1), negate)
-    # conj(φ)ψ = A + iB; `terms` holds A for an even count_y, B for an odd one. The real part of
-    # i^count_y (A + iB) is A, −B, −A, B for count_y = 0, 1, 2, 3 modulo 4.
-    return -total if count_y % 4 in (1, 2) else total
+        # Σ s_i·Re(conj(φ_i)ψ_i): the products φre·ψre and φim·ψim, added by the last fold step.
+        numpy.multiply(partner, parts, out=partner)
+        total = _fold(partner, negate << 1)
+        return -total if count_y % 4 == 2 else total
+    # For an odd y, Re(i^y · conj(φ_i)ψ_i) = ∓Im(conj(φ_i)ψ_i) = ∓(φre·ψim − φim·ψre), and the
+    # second product at i is the first at i ^ x with the opposite sign s: the sum is twice
+    # Σ s_i·φre·ψim. Shifting ψ's parts by one double lines φre up with ψim in the even places;
+    # the odd places, which the fold keeps apart, are not used.
+    numpy.multiply(partner[:-1], parts[1:], out=partner[:-1])
+    total = 2.0 * _fold(partner, negate << 1, last=2)
+    return -total if count_y % 4 == 1 else total
 
 
 def _check_pauli(pauli: object, n_qubits: int) -> str:
@@ -115,8 +135,8 @@ def expectation(state: State, observable: Union[str, Mapping[str, float]]) -> fl
     """<ψ|O|ψ> for a Pauli string ("ZZI", rightmost character on qubit 0) or a weighted sum of
     them ({"ZZ": 0.5, "XI": -1.0}), the same bits on every machine.
 
-    Each string's value is summed by halving (see _fold); a weighted sum adds the weighted values
-    with math.fsum, correctly rounded.
+    Each string's value is summed by halving (see _pauli and _fold); a weighted sum adds the
+    weighted values with math.fsum, correctly rounded.
 
     >>> expectation(Circuit(2).h(0).cx(0, 1), {"ZZ": 0.5, "XX": 0.5})
     0.9999999999999998
@@ -134,7 +154,9 @@ def expectation(state: State, observable: Union[str, Mapping[str, float]]) -> fl
                 hasattr(weight, "__float__") and not isinstance(weight, complex)):
             raise ValueError("the weight of %r is not a real number: %r" % (pauli, weight))
         terms.append((float(weight), pauli))
-    return math.fsum(weight * _pauli(vector, n_qubits, pauli) for weight, pauli in terms)
+    last = len(terms) - 1  # every term but the last works on a copy
+    return math.fsum(weight * _pauli(vector if k == last else vector.copy(), n_qubits, pauli)
+                     for k, (weight, pauli) in enumerate(terms))
 
 
 def marginal_counts(counts: Mapping[str, int], qubits: Iterable[SupportsIndex]) -> Dict[str, int]:
