@@ -357,11 +357,11 @@ class Circuit:
     def statevector(self) -> numpy.ndarray[Any, numpy.dtype[numpy.complex128]]:
         """The state the operations define, as a NumPy complex128 array: amplion's amplitudes
         times e^(iφ) for the global phase φ that expansions dropped (untouched when φ is 0)."""
+        import numpy  # first, so that its absence is an ImportError, not amplion's fault
         calls, phase = self._program()
         state = self._recorded(calls).statevector()
         if phase == 0.0:
             return state
-        import numpy
         c, s = math.cos(phase), math.sin(phase)
         turned = numpy.empty_like(state)
         turned.real = state.real * c - state.imag * s

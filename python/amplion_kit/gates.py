@@ -190,9 +190,11 @@ GATES: Dict[str, Gate] = {g.name: g for g in [
     Gate("cu1", CONTROL_TARGET, ("lam",), _core("cp"), False, True, "controlled u1(λ)"),
     Gate("cp", CONTROL_TARGET, ("theta",), _core("cp"), True, True, "controlled p(θ)"),
     Gate("cu3", CONTROL_TARGET, ("theta", "phi", "lam"),
-         lambda q, p: _cu3(q[0], q[1], p[0], p[1], p[2], 0.0), False, True, "controlled u3(θ, φ, λ)"),
+         lambda q, p: _cu3(q[0], q[1], p[0], p[1], p[2], 0.0), False, True,
+         "controlled u3(θ, φ, λ)"),
     Gate("cu", CONTROL_TARGET, ("theta", "phi", "lam", "gamma"),
-         lambda q, p: _cu3(q[0], q[1], p[0], p[1], p[2], p[3]), False, True, "controlled e^(iγ)·u3(θ, φ, λ)"),
+         lambda q, p: _cu3(q[0], q[1], p[0], p[1], p[2], p[3]), False, True,
+         "controlled e^(iγ)·u3(θ, φ, λ)"),
     Gate("csx", CONTROL_TARGET, (), lambda q, p: (
         [_h(q[1]), ("cp", (q[0], q[1], PI / 2)), _h(q[1])], 0.0), False, True, "controlled sx"),
     Gate("rxx", ("q1", "q2"), ("theta",), _rxx, False, True, "exp(−iθ/2·X⊗X)"),

@@ -25,7 +25,8 @@ SWAP = np.eye(4)[[0, 2, 1, 3]]
 
 def u3(theta, phi, lam):
     c, s = math.cos(theta / 2), math.sin(theta / 2)
-    return np.array([[c, -np.exp(1j * lam) * s], [np.exp(1j * phi) * s, np.exp(1j * (phi + lam)) * c]])
+    return np.array([[c, -np.exp(1j * lam) * s],
+                     [np.exp(1j * phi) * s, np.exp(1j * (phi + lam)) * c]])
 
 
 def phase(lam):
@@ -116,9 +117,10 @@ def reference_state(text, state=None):
         if name in defined:
             names, qargs, body = defined[name]
             inner = dict(zip(names, params))
+            outer = dict(zip(qargs, [bind[a] for a in split(args)]))
             for sub in body:
                 if not sub.strip().startswith("barrier"):
-                    state = call(state, sub, inner, dict(zip(qargs, [bind[a] for a in split(args)])))
+                    state = call(state, sub, inner, outer)
             return state
         return apply_matrix(state, REFERENCE[name](*params), [bind[a] for a in split(args)], n)
 
@@ -140,10 +142,10 @@ def reference_state(text, state=None):
 
 
 def body_unitary(args, body):
-    qubits = split(args)
+    k = len(split(args))
     text = "qreg q[%d]; gate g %s { %s } g %s;" % (
-        len(qubits), args, body, ",".join("q[%d]" % (len(qubits) - 1 - i) for i in range(len(qubits))))
-    columns = [reference_state(text, np.eye(2 ** len(qubits))[j]) for j in range(2 ** len(qubits))]
+        k, args, body, ",".join("q[%d]" % (k - 1 - i) for i in range(k)))
+    columns = [reference_state(text, np.eye(2 ** k)[j]) for j in range(2 ** k)]
     return np.array(columns).T
 
 
@@ -184,7 +186,8 @@ def test_docs_list_every_gate_of_the_table():
 PI = math.pi
 SNIPPETS = [
     ("qreg q[2]; h q; cx q[0], q[1];", Circuit(2).h(0).h(1).cx(0, 1)),
-    ("qreg a[1];\nqreg b[2]; creg c[2]; creg d[1];\ncx a[0], b; measure b -> c; measure a[0] -> d[0];",
+    ("qreg a[1];\nqreg b[2]; creg c[2]; creg d[1];\n"
+     "cx a[0], b; measure b -> c; measure a[0] -> d[0];",
      Circuit(3, 3, qregs=[("a", 1), ("b", 2)], cregs=[("c", 2), ("d", 1)])
      .cx(0, 1).cx(0, 2).measure(1, 0).measure(2, 1).measure(0, 2)),
     ("qreg q[1]; rz(-pi/2 + 2*3^2 - 1.5e1/3) q[0]; rx(-2^2) q[0]; ry(2^-1) q[0]; rz(2^3^2) q[0];",
@@ -207,7 +210,8 @@ SNIPPETS = [
      Circuit(4, qregs=[("q", 1), ("r", 3)]).h(0).cx(0, 1).cx(0, 2).cx(0, 3).swap(0, 3)),
     ("qreg q[2]; creg c[2]; h q[0]; measure q[0] -> c[0]; x q[1]; barrier q; measure q[1] -> c[1];",
      Circuit(2, 2).h(0).measure(0, 0).x(1).barrier(0, 1).measure(1, 1)),
-    ("qreg q[5]; c4x q[4],q[3],q[2],q[1],q[0]; rc3x q[0],q[1],q[2],q[3]; cu(1.,2.,3.,4.) q[0],q[1];",
+    ("qreg q[5]; c4x q[4],q[3],q[2],q[1],q[0]; rc3x q[0],q[1],q[2],q[3];\n"
+     "cu(1.,2.,3.,4.) q[0],q[1];",
      Circuit(5).c4x(4, 3, 2, 1, 0).rc3x(0, 1, 2, 3).cu(0, 1, 1.0, 2.0, 3.0, 4.0)),
     ("include \"qelib1.inc\"; qreg q[1]; id q[0];", Circuit(1).id(0)),
 ]
@@ -240,7 +244,8 @@ ERRORS = [
     ("qreg q[1];\nrz(.) q[0];", 3, 4, "expected an expression, found '.'"),
     ("qreg q[1];\nrz(ln(0)) q[0];", 3, 4, "math domain error in ln()"),
     ("qreg q[1];\nrz(10.0^400) q[0];", 3, 8, "math range error in '^'"),
-    ("gate g(a) x {\n  rz(1/a) x; }\nqreg q[1]; g(0) q[0];", 3, 7, "division by zero (in gate 'g')"),
+    ("gate g(a) x {\n  rz(1/a) x; }\nqreg q[1]; g(0) q[0];", 3, 7,
+     "division by zero (in gate 'g')"),
     ("qreg q[1]; creg c[1];\nif (c == 1) x q[0];", 3, 1, "'if' is not supported"),
     ("opaque g a;", 2, 1, "opaque gate 'g' is not supported"),
     ("qreg q[1]; creg c[1]; measure q[0] -> c[0];\nx q[0];", 3, 1,
@@ -300,7 +305,8 @@ def test_damaged_files_raise_only_qasm_errors():
 def test_included_files_are_read_beside_the_including_file(tmp_path):
     (tmp_path / "lib").mkdir()
     (tmp_path / "lib" / "mine.inc").write_text("gate bell a, b { h a; cx a, b; }\n")
-    (tmp_path / "main.qasm").write_text(HEADER + 'include "lib/mine.inc";\nqreg q[2]; bell q[1], q[0];')
+    (tmp_path / "main.qasm").write_text(
+        HEADER + 'include "lib/mine.inc";\nqreg q[2]; bell q[1], q[0];')
     assert load(tmp_path / "main.qasm") == Circuit(2).h(1).cx(1, 0)
     (tmp_path / "lib" / "mine.inc").write_text("gate bell a, b { h a; cx a, b }\n")
     with pytest.raises(QasmError, match=r"mine.inc:1:31: expected ';' after the arguments"):
