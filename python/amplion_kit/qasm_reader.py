@@ -65,12 +65,16 @@ _BINARY: Dict[str, Callable[[float, float], float]] = {
     "+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv,
     "^": math.pow}
 KEYWORDS = {"OPENQASM", "include", "qreg", "creg", "gate", "opaque", "measure", "reset",
-             "barrier", "if", "pi", "U", "CX", *_FUNCTIONS}
+            "barrier", "if", "pi", "U", "CX", *_FUNCTIONS}
+# Limits that keep the reader's recursion, and the evaluation of a gate body's expressions, well
+# inside Python's recursion limit.
 _MAX_INCLUDE_DEPTH = 32
+_MAX_NESTING = 100  # brackets, unary minus and powers within one expression
+_MAX_TREE_DEPTH = 200  # operators between a gate parameter and the value of its expression
 
-# An expression: a float once its value is known, else a tree of tuples whose last item is the
-# position of the operator: ("id", name, pos), ("neg", node, pos), (function, node, pos) or
-# (binary operator, left, right, pos).
+# An expression: a float once its value is known, else a tree of tuples (operator, token number,
+# depth, operands...): ("id", token, 1, name), ("neg", token, depth, node), (function, token,
+# depth, node) or (binary operator, token, depth, left, right).
 Node = Union[float, Tuple[Any, ...]]
 
 
@@ -124,12 +128,10 @@ def _calculate(op: str, args: Sequence[float], pos: int) -> float:
 def _evaluate(node: Node, env: Dict[str, float]) -> float:
     if type(node) is float:
         return node
-    assert isinstance(node, tuple)
-    op = node[0]
-    if op == "id":
-        return env[node[1]]
-    args = [_evaluate(n, env) for n in node[1:-1]]
-    return _calculate(op, args, node[-1])
+    node = cast(Tuple[Any, ...], node)
+    if node[0] == "id":
+        return env[node[3]]
+    return _calculate(node[0], [_evaluate(n, env) for n in node[3:]], node[1])
 
 
 class _UserGate(NamedTuple):
@@ -195,6 +197,7 @@ class _Parser:
         self.directory = directory
         self.program = program
         self.gate_params: Optional[Tuple[str, ...]] = None  # inside a gate body: its parameters
+        self.nesting = 0  # unary_rule calls under way
 
     # -- positions and errors -----------------------------------------------------------------
     def where(self, token: int) -> Tuple[int, int]:
@@ -539,21 +542,28 @@ class _Parser:
                 self.expand(gate, params, qubits)
 
     def expand(self, gate: _UserGate, values: Sequence[float], qubits: Tuple[int, ...]) -> None:
-        env = dict(zip(gate.params, values))
+        """Appends the operations of a call of a defined gate, its calls of other defined gates
+        expanded in turn (with a stack of the calls under way rather than recursion)."""
         ops = self.program.ops
-        for callee, exps, indices, token in gate.body:
-            args = tuple(qubits[i] for i in indices)
-            try:
-                params = tuple(_evaluate(e, env) for e in exps)
-            except _Fault as fault:
-                raise gate.source.fail(fault.pos, "an expression with a value",
-                                       "%s (in gate '%s')" % (fault.message, gate.name)) from None
-            if callee is None:
-                ops.append(Operation("barrier", args))
-            elif isinstance(callee, Gate):
-                ops.append(Operation(callee.name, args, params))
-            else:
-                self.expand(callee, params, args)
+        stack = [(gate, dict(zip(gate.params, values)), qubits, 0)]
+        while stack:
+            gate, env, qubits, next_op = stack.pop()
+            for position in range(next_op, len(gate.body)):
+                callee, exps, indices, _ = gate.body[position]
+                args = tuple(qubits[i] for i in indices)
+                try:
+                    params = tuple(_evaluate(e, env) for e in exps)
+                except _Fault as fault:
+                    raise gate.source.fail(fault.pos, "an expression with a value", "%s (in gate "
+                                           "'%s')" % (fault.message, gate.name)) from None
+                if callee is None:
+                    ops.append(Operation("barrier", args))
+                elif isinstance(callee, Gate):
+                    ops.append(Operation(callee.name, args, params))
+                else:
+                    stack.append((gate, env, qubits, position + 1))
+                    stack.append((callee, dict(zip(callee.params, params)), args, 0))
+                    break
 
     # -- other quantum operations -------------------------------------------------------------
     def measure_rule(self, start: int) -> None:
@@ -596,10 +606,18 @@ class _Parser:
         self.program.ops.append(Operation("barrier", tuple(qubits)))
 
     # -- expressions --------------------------------------------------------------------------
+    def tree(self, op: str, token: int, *operands: Node) -> Node:
+        """An operator node over operands of which at least one is not yet a number."""
+        depth = 1 + max(cast(Tuple[Any, ...], n)[2] for n in operands if type(n) is not float)
+        if depth > _MAX_TREE_DEPTH:
+            raise self.fail(token, "an expression of at most %d operators on a parameter"
+                            % _MAX_TREE_DEPTH, "expression too deep")
+        return (op, token, depth, *operands)
+
     def binary(self, op: str, left: Node, right: Node, token: int) -> Node:
         if type(left) is float and type(right) is float:
             return self.constant(op, [left, right], token)
-        return (op, left, right, token)
+        return self.tree(op, token, left, right)
 
     def constant(self, op: str, args: List[float], token: int) -> float:
         try:
@@ -628,14 +646,19 @@ class _Parser:
             node = self.binary(op, node, self.unary_rule(), token)
 
     def unary_rule(self) -> Node:
+        self.nesting += 1
+        if self.nesting > _MAX_NESTING:
+            raise self.fail(self.i, "an expression nested at most %d deep" % _MAX_NESTING,
+                            "expression nested too deeply")
         if self.tokens[self.i] == "-":
             token = self.i
             self.i += 1
             operand = self.unary_rule()
-            if type(operand) is float:
-                return -operand
-            return ("neg", operand, token)
-        return self.power_rule()
+            node = -operand if type(operand) is float else self.tree("neg", token, operand)
+        else:
+            node = self.power_rule()
+        self.nesting -= 1
+        return node
 
     def power_rule(self) -> Node:
         base = self.atom_rule()
@@ -665,9 +688,9 @@ class _Parser:
             self.expect(")", " after the function's argument")
             if type(operand) is float:
                 return self.constant(text, [operand], token)
-            return (text, operand, token)
+            return self.tree(text, token, operand)
         if self.gate_params is not None and text in self.gate_params:
-            return ("id", text, token)
+            return ("id", token, 1, text)
         self.i = token
         if _is_identifier(text):
             raise self.fail(token, "a number, pi, a parameter or a function",

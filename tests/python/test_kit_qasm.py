@@ -266,6 +266,9 @@ ERRORS = [
     ("qreg q[1]; barrier q, q[0];", 2, 12, "barrier lists a qubit twice"),
     ("include \"missing.inc\";", 2, 1, "cannot read included file 'missing.inc'"),
     ("qreg q[1]; h q[0]; $", 2, 20, "expected a statement, found '$'"),
+    ("qreg q[1];\nrz(" + "(-" * 60 + "1" + ")" * 60 + ") q[0];", 3, 104,
+     "expression nested too deeply"),
+    ("gate g(a) x { rz(a" + "+a" * 250 + ") x; }", 2, 417, "expression too deep"),
 ]
 
 
@@ -279,6 +282,12 @@ def test_errors_name_the_place_and_what_was_expected(text, line, column, message
     assert message in error.message and str(error) == "<qasm>:%d:%d: %s" % (
         line, column, error.message)
     assert error.expected
+
+
+def test_gates_nested_thousands_deep_expand():
+    chain = ["gate g%d(t) a { g%d(t + 1) a; }" % (k, k - 1) for k in range(1, 3000)]
+    text = HEADER + "gate g0(t) a { rz(t) a; }\n%s\nqreg q[1]; g2999(0.5) q[0];" % "\n".join(chain)
+    assert from_qasm(text) == Circuit(1).rz(0, 2999.5)
 
 
 def test_damaged_files_raise_only_qasm_errors():
