@@ -3,6 +3,7 @@ exact oracles, and the command line."""
 import doctest
 import json
 import math
+import os
 import pickle
 import random
 import subprocess
@@ -320,7 +321,7 @@ BELL = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\ncreg c[2];\nh q[0];\nc
 def kit_command(args, stdin=None):
     return subprocess.run([sys.executable, "-m", "amplion_kit", *args], input=stdin,
                           capture_output=True, text=True, timeout=120,
-                          env={"PYTHONPATH": module_dir(), "PATH": "/usr/bin:/bin"})
+                          env=dict(os.environ, PYTHONPATH=module_dir()))
 
 
 def test_command_line(tmp_path):
