@@ -9,7 +9,8 @@ from __future__ import annotations
 
 import math
 import operator
-from typing import TYPE_CHECKING, Any, Dict, Iterable, Mapping, SupportsIndex, Union
+from typing import (TYPE_CHECKING, Any, Dict, Iterable, Mapping, SupportsFloat, SupportsIndex,
+                    Union)
 
 import amplion
 
@@ -41,21 +42,17 @@ def _vector(state: State) -> Vector:
     return numpy.array(array, dtype=numpy.complex128, order="C")
 
 
-def _squares(vector: Vector) -> Reals:
-    """re·re + im·im of every amplitude, each square rounded, then added: measurement's weights."""
-    import numpy
-    parts = vector.view(numpy.float64)
-    squares = parts * parts
-    return numpy.add(squares[0::2], squares[1::2])
-
-
 def probabilities(state: State) -> Reals:
-    """For every basis index, the weight that measurement samples it with: re·re + im·im.
+    """For every basis index, the weight that measurement samples it with: re·re + im·im, each
+    square rounded, then added.
 
     >>> probabilities(Circuit(1).h(0)).tolist()
     [0.4999999999999999, 0.4999999999999999]
     """
-    return _squares(_vector(state))
+    import numpy
+    parts = _vector(state).view(numpy.float64)
+    numpy.multiply(parts, parts, out=parts)
+    return numpy.add(parts[0::2], parts[1::2])
 
 
 # The partner ψ[i ^ x] is gathered in two passes of numpy.take: rows of 2^_LOW amplitudes by the
@@ -150,8 +147,7 @@ def expectation(state: State, observable: Union[str, Mapping[str, float]]) -> fl
     terms = []
     for pauli, weight in observable.items():
         _check_pauli(pauli, n_qubits)
-        if isinstance(weight, bool) or not isinstance(weight, (int, float)) and not (
-                hasattr(weight, "__float__") and not isinstance(weight, complex)):
+        if isinstance(weight, (bool, complex)) or not isinstance(weight, SupportsFloat):
             raise ValueError("the weight of %r is not a real number: %r" % (pauli, weight))
         terms.append((float(weight), pauli))
     last = len(terms) - 1  # every term but the last works on a copy
@@ -172,7 +168,7 @@ def marginal_counts(counts: Mapping[str, int], qubits: Iterable[SupportsIndex]) 
     width = None
     result: Dict[str, int] = {}
     for key, count in counts.items():
-        if width is None:
+        if width is None and isinstance(key, str):
             width = len(key)
             if chosen and chosen[-1] >= width:
                 raise ValueError("qubit %d is out of range for keys of %d qubits"

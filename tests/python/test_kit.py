@@ -307,7 +307,8 @@ def test_marginal_counts():
     for qubits, bad, message in [([0, 0], counts, "distinct qubits"), ([-1], counts, "distinct"),
                                  ([3], counts, "qubit 3 is out of range for keys of 3 qubits"),
                                  ([0], {"01": 1, "1": 1}, "strings of 0 and 1 of one length"),
-                                 ([0], {"0a": 1}, "strings of 0 and 1")]:
+                                 ([0], {"0a": 1}, "strings of 0 and 1"),
+                                 ([0], {5: 1}, "strings of 0 and 1")]:
         with pytest.raises(ValueError, match=message):
             marginal_counts(bad, qubits)
 
