@@ -280,7 +280,7 @@ def sweep(circuit: Union[Circuit, Sequence[Circuit]], bindings: Any = None, *,
         if bar is not None:
             bar.close()
         if pool is not None and owned:
-            pool.shutdown(wait=finished, cancel_futures=True)
+            pool.shutdown(wait=finished)  # not waiting for the batches a failure left running
     return results
 
 

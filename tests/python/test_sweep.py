@@ -73,10 +73,16 @@ def dask_client():
     """A Dask cluster of two worker processes of one thread each, for the whole session."""
     distributed = pytest.importorskip("distributed", reason="Dask (python3-distributed) is not "
                                       "installed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=":0", silence_logs=logging.CRITICAL) as cluster:
-        with distributed.Client(cluster, timeout=60) as client:
-            yield client
+    environ = dict(os.environ)  # Dask's nanny sets MALLOC_TRIM_THRESHOLD_ in this process too
+    try:
+        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                      dashboard_address=":0",
+                                      silence_logs=logging.CRITICAL) as cluster:
+            with distributed.Client(cluster, timeout=60) as client:
+                yield client
+    finally:
+        os.environ.clear()
+        os.environ.update(environ)
 
 
 @pytest.fixture(scope="module")
