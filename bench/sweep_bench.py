@@ -85,9 +85,9 @@ def overhead(pool, rounds, tasks):
     inline, batched = statistics.median(times["inline"]), statistics.median(times["batched"])
     extra = batched - inline
     print("overhead: 2 qubits, 1,000 shots, %d tasks: inline %.1f us a task, a one-worker pool "
-          "in %d batches %.1f us a task: %.1f us a task more (goal <= 1000); one task a batch "
-          "(%d tasks): %.1f us a task (medians of %d)" % (
-              tasks, inline * 1e6, 4, batched * 1e6, extra * 1e6, len(unbatched),
+          "in batches (the default) %.1f us a task: %.1f us a task more (goal <= 1000); one task "
+          "a batch (%d tasks): %.1f us a task (medians of %d)" % (
+              tasks, inline * 1e6, batched * 1e6, extra * 1e6, len(unbatched),
               statistics.median(times["unbatched"]) * 1e6, rounds))
     return extra
 

@@ -35,9 +35,10 @@ Observable = Union[str, Mapping[str, float]]
 Task = Tuple[int, Circuit, Optional[Bindings], Optional[int]]
 
 RESULTS = ("counts", "statevector", "expectation")
-# Batches per worker when chunksize is not given: enough to even out unequal workers, few
-# enough that sending a batch costs little next to running it.
-_BATCHES_PER_WORKER = 4
+# Batches per worker when chunksize is not given: enough that when other load slows one worker,
+# the others wait about one batch at most at the end (an eighth of a worker's share), few enough
+# that sending a batch costs little next to running it.
+_BATCHES_PER_WORKER = 8
 
 
 class SweepError(Exception):
@@ -202,7 +203,7 @@ def sweep(circuit: Union[Circuit, Sequence[Circuit]], bindings: Any = None, *,
     `executor` is any concurrent.futures.Executor (a ProcessPoolExecutor, Dask's
     client.get_executor()), a distributed.Client, "inline" to run in this process, or None for
     a process pool sized to the CPUs, made for this call. Tasks travel in batches of
-    `chunksize` (by default about four batches per worker). `progress=True` shows a tqdm bar.
+    `chunksize` (by default about eight batches per worker). `progress=True` shows a tqdm bar.
 
     A failing task raises SweepError naming its index and bindings; a process pool whose worker
     died raises BrokenProcessPool naming the tasks that did not finish. Ctrl-C cancels the
