@@ -8,6 +8,8 @@ PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev python3-dev python
 PACKAGES+=(clang binutils)
 # The exact-rotations build: LLVM's C library and MPFR, and MPFR from Python as the tests' oracle.
 PACKAGES+=(libllvmlibc-19-dev libmpfr-dev python3-gmpy2)
+# amplion_kit's sweeps on a Dask cluster and their progress bar (both optional for users).
+PACKAGES+=(python3-distributed python3-tqdm)
 
 ensure_packages() {
   local missing=()
