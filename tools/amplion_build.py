@@ -84,7 +84,7 @@ PROJECT_WITHOUT_TOMLLIB = {
         "Typing :: Typed",
     ],
     "dependencies": [],
-    "optional-dependencies": {"numpy": ["numpy"]},
+    "optional-dependencies": {"numpy": ["numpy"], "dask": ["distributed"], "progress": ["tqdm"]},
 }
 
 
