@@ -21,6 +21,48 @@ void free_aligned(void* p) noexcept;
 // "cannot allocate <bytes> bytes for <what>"; bytes is the full request.
 Error memory_error(std::uint64_t bytes, std::string_view what);
 
+// The spare vector. A copying gate computes into a second vector and then gives up the first.
+// Instead of being freed, that vector is kept as the process's one spare, and the next copying
+// gate on a register of the same size computes into it: memory that is already mapped, with no
+// page faults and no zeroing by the kernel. The spare is handed back to the kernel lazily
+// (MADV_FREE): its pages stay until the machine runs short, and then the kernel takes them without
+// asking. Only vectors of kSpareMinBytes and more take part; malloc keeps smaller ones for reuse
+// itself. Not synchronised: every caller holds the interpreter lock, or is a single-threaded test.
+inline constexpr std::size_t kSpareMinBytes = std::size_t{2} << 20;
+
+// The spare when it has exactly `bytes` bytes, else nullptr; for a request of kSpareMinBytes or
+// more, a spare of another size is freed first. Its contents are whatever was left in it: the caller writes every byte before reading
+// any. Where the kernel has taken some of its pages back, they must be found again, so the spare
+// is given out only when the memory budget has room for them (freed otherwise).
+void* take_spare(std::size_t bytes);
+// `p` (from allocate_aligned, `bytes` long) becomes the spare, replacing and freeing an older one,
+// when a live register has vectors of this size (see VectorUse); otherwise it is freed at once.
+void keep_spare(void* p, std::size_t bytes) noexcept;
+// Frees the spare, if there is one.
+void release_spare() noexcept;
+// The spare's size in bytes; 0 when there is none.
+std::size_t spare_bytes() noexcept;
+
+// fits_in_memory(bytes), counting the spare as available: when the request does not fit, the
+// spare (if any) is freed and the budget asked again. A request too big for the machine frees it
+// and still fails.
+bool room_for(std::uint64_t bytes);
+
+// Marks one live register whose vectors have `bytes` bytes. While at least one exists, a spare of
+// that size is kept; when the last one goes, so does a spare of its size. Move-only.
+class VectorUse {
+ public:
+  explicit VectorUse(std::size_t bytes) noexcept;
+  VectorUse(const VectorUse&) = delete;
+  VectorUse& operator=(const VectorUse&) = delete;
+  VectorUse(VectorUse&& other) noexcept : bytes_(std::exchange(other.bytes_, 0)) {}
+  VectorUse& operator=(VectorUse&& other) noexcept;
+  ~VectorUse();
+
+ private:
+  std::size_t bytes_;  // 0 once moved from
+};
+
 // An owned, uninitialised array of trivially copyable T.
 template <class T>
 class Block {
@@ -59,6 +101,27 @@ class Block {
   T* data() { return data_; }
   const T* data() const { return data_; }
   std::uint64_t size() const { return size_; }
+  // A register's next vector for a copying gate: the spare when it has exactly count elements,
+  // else a fresh block from allocate(count, what). Its contents are undefined either way.
+  static Result<Block> reuse_or_allocate(std::uint64_t count, std::string_view what) {
+    if (count <= SIZE_MAX / sizeof(T)) {
+      if (void* p = take_spare(static_cast<std::size_t>(count) * sizeof(T))) {
+        Block b;
+        b.data_ = static_cast<T*>(p);
+        b.size_ = count;
+        return b;
+      }
+    }
+    return allocate(count, what);
+  }
+
+  // Gives the storage to keep_spare instead of freeing it; the block is left empty.
+  void retire() noexcept {
+    if (data_ != nullptr) keep_spare(data_, static_cast<std::size_t>(size_ * sizeof(T)));
+    data_ = nullptr;
+    size_ = 0;
+  }
+
   T& operator[](std::uint64_t i) { return data_[i]; }
   const T& operator[](std::uint64_t i) const { return data_[i]; }
   std::span<T> span() { return {data_, static_cast<std::size_t>(size_)}; }

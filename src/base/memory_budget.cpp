@@ -146,9 +146,11 @@ MemorySnapshot read_memory_snapshot() {
   return s;
 }
 
-bool fits_in_memory(std::uint64_t bytes) {
+bool fits_in_memory(std::uint64_t bytes, bool new_mapping) {
   if (bytes <= kBudgetThreshold) return true;
-  const auto available = available_bytes(read_memory_snapshot());
+  MemorySnapshot snapshot = read_memory_snapshot();
+  if (!new_mapping) snapshot.address_space_limit.reset();
+  const auto available = available_bytes(snapshot);
   return !available || bytes <= *available;
 }
 

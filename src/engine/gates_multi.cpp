@@ -1,7 +1,8 @@
 // The multi-qubit gates. Every index is checked against n_qubits before anything changes. With
 // distinct qubits the walks visit only the indices a gate changes; where qubits coincide they test
 // every index instead, since a walk that inserts zero bits at each qubit's position would count a
-// shared bit twice. cy computes into a fresh vector; the others work in place and allocate nothing.
+// shared bit twice. cy computes into a second vector (the spare, or a fresh one); the others work
+// in place and allocate nothing.
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -18,7 +19,6 @@ namespace amplion::engine {
 using base::Error;
 using base::ErrorKind;
 using base::in_checked_chunks;
-using base::interrupted;
 using base::Status;
 
 namespace {
@@ -65,7 +65,7 @@ Status Register::cx(std::uint64_t control, std::uint64_t target) {
 // target bit clear, j = i + 2^target; every other element is copied as it stands.
 Status Register::cy(std::uint64_t control, std::uint64_t target) {
   if (Status st = control_target_check(n_qubits_, control, target); !st.ok()) return st;
-  auto next = walk::fresh_vector(n_qubits_);
+  auto next = walk::next_vector(n_qubits_);
   if (!next.ok()) return next.error();
   const Complex64* in = state_.data();
   Complex64* out = next.value().data();
@@ -93,9 +93,7 @@ Status Register::cy(std::uint64_t control, std::uint64_t target) {
     });
     if (done) walk::for_each_tested(length(), cb, tb, pair);
   }
-  if (!done) return interrupted();
-  state_ = std::move(next.value());  // frees the old vector
-  return {};
+  return walk::replace(state_, std::move(next.value()), done);
 }
 
 // A sign flip of both parts, not a multiplication by -1: zeros and NaNs change sign too.

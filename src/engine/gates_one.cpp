@@ -1,6 +1,7 @@
 // The thirteen one-qubit gates. A gate on qubit q maps each pair (a, b) = (v[i], v[i + 2^q]),
-// bit q of i clear, to (a', b'). h x y sx sxdg rx ry compute every pair into a fresh vector that
-// then replaces the register's; z s sdg t tdg rz rewrite the vector where it lies.
+// bit q of i clear, to (a', b'). h x y sx sxdg rx ry compute every pair into a second vector
+// (the spare, or a fresh one) that then replaces the register's; z s sdg t tdg rz rewrite the
+// vector where it lies.
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -14,7 +15,6 @@ namespace amplion::engine {
 
 using base::Block;
 using base::in_checked_chunks;
-using base::interrupted;
 using base::Status;
 
 namespace {
@@ -45,12 +45,13 @@ inline HalfAngle half_angle(double theta) {
   return r;
 }
 
-// Allocates before anything is read, so a refused allocation leaves the register as it was.
+// Takes the second vector before anything is read, so a refused allocation leaves the register
+// as it was.
 // Every element of the new vector is written by exactly one pair. Only the new vector is written
 // until the end, so an interrupt between chunks drops it and leaves the register as it was.
 template <class Gate>
 Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t q, Gate gate) {
-  auto next = walk::fresh_vector(n_qubits);
+  auto next = walk::next_vector(n_qubits);
   if (!next.ok()) return next.error();
   const Complex64* in = state.data();
   Complex64* out = next.value().data();
@@ -62,9 +63,7 @@ Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t
       walk::put(out[j], p.b.re, p.b.im);
     });
   });
-  if (!done) return interrupted();
-  state = std::move(next.value());  // frees the old vector
-  return {};
+  return walk::replace(state, std::move(next.value()), done);
 }
 
 // Rewrites b for every pair; amplitudes with bit q clear are not touched.

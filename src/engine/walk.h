@@ -1,4 +1,4 @@
-// Index walks of the gate loops and the second vector of the copying gates. Qubit q is bit q of
+// Index walks of the gate loops, and the second vector of the copying gates. Qubit q is bit q of
 // the basis index; every caller has checked its qubits against n_qubits (at most 30) first, so no
 // shift here ever reaches 64.
 #pragma once
@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/errors.h"
+#include "base/interrupt.h"
 #include "base/memory.h"
 #include "math_core/kernels.h"
 
@@ -20,9 +21,25 @@ using math_core::Complex64;
 
 inline constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << q; }
 
-// A fresh, uninitialised vector of 2^n_qubits amplitudes, allocated like the register's own.
-inline base::Result<base::Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
-  return base::Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
+// The second vector of a copying gate: 2^n_qubits amplitudes, the spare when it has that size,
+// else allocated like the register's own. Its contents are undefined: the gate writes all of it.
+inline base::Result<base::Block<Complex64>> next_vector(std::uint64_t n_qubits) {
+  return base::Block<Complex64>::reuse_or_allocate(bit(n_qubits),
+                                                   std::to_string(n_qubits) + " qubits");
+}
+
+// Ends a copying gate. When its pass finished, `next` replaces `state` and the old vector becomes
+// the spare; when the interrupt check stopped it, `next` becomes the spare and the register
+// keeps its vector as it was.
+inline base::Status replace(base::Block<Complex64>& state, base::Block<Complex64>&& next,
+                            bool done) {
+  if (!done) {
+    next.retire();
+    return base::interrupted();
+  }
+  state.retire();
+  state = std::move(next);
+  return {};
 }
 
 // Exact negation: flips the sign bit, of zeros and NaNs too; no multiplication by -1.

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/memory.h"
 #include "engine/register.h"
 #include "engine/sincos.h"
 #include "test_support.h"
@@ -571,7 +572,8 @@ TEST(GateIndexChecks, OutOfRangeIndicesLeaveTheVectorUnchanged) {
 // ---------------------------------------------------------------------------------------------
 // Memory: under an address-space limit that leaves no room for a second vector, every copying
 // gate reports the size it needed and leaves the register as it was, while the in-place gates,
-// which allocate nothing, still run.
+// which allocate nothing, still run; once a spare of the register's size exists, the copying
+// gates compute into it.
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define AMPLION_LIMIT_ADDRESS_SPACE 1
@@ -596,6 +598,7 @@ TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
   GTEST_SKIP() << "sanitizers reserve more address space than any limit leaves";
 #else
   constexpr std::uint64_t kQubits = 20;  // 16 MiB per vector
+  base::release_spare();
   Register reg = make_register(kQubits);
   fill(reg);
   const Words before = words(reg);
@@ -661,9 +664,60 @@ TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
     SCOPED_TRACE(c.name);
     expect_ok(results[k++]);
   }
-  // With the limit lifted the same copying gate succeeds.
+  // With the limit lifted the same copying gate succeeds, and leaves a spare of this size. Under
+  // the limit again every copying gate computes into it, giving the bits it gives without one.
   expect_ok(reg.h(19));
+  Register twin = make_register(kQubits);
+  std::copy(reg.amplitudes().begin(), reg.amplitudes().end(), twin.mutable_amplitudes().begin());
+  tight.rlim_cur = mapped_bytes() + (std::uint64_t{8} << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+  std::vector<Status> on_spare;
+  on_spare.reserve(calls.size());
+  for (const Call& c : calls) {
+    if (c.copies) on_spare.push_back(c.gate(reg));
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+  for (const Status& st : on_spare) expect_ok(st);
+  for (const Call& c : calls) {
+    if (c.copies) expect_ok(c.gate(twin));
+  }
+  EXPECT_EQ(words(reg), words(twin));
 #endif
+}
+
+// A vector one register gives up and another computes into carries nothing over: registers of
+// the same size and of another size, each with its own random state, take turns at every copying
+// gate, and each ends bit for bit as it does alone.
+TEST(GateSpare, RegistersNeverSeeEachOthersDataThroughTheSpare) {
+  const std::vector<std::function<Status(Register&)>> gates = {
+      [](Register& r) { return r.h(0); },       [](Register& r) { return r.x(16); },
+      [](Register& r) { return r.y(1); },       [](Register& r) { return r.sx(5); },
+      [](Register& r) { return r.sxdg(0); },    [](Register& r) { return r.rx(2, 0.4); },
+      [](Register& r) { return r.ry(16, -1.1); }, [](Register& r) { return r.cy(0, 3); },
+      [](Register& r) { return r.cy(4, 4); },
+  };
+  const std::uint64_t sizes[] = {17, 17, 18};  // 2 MiB and 4 MiB vectors
+  const auto start = [&](std::size_t k) {
+    Register reg = make_register(sizes[k]);
+    fill(reg, k + 11);
+    return reg;
+  };
+  std::vector<Words> alone;
+  for (std::size_t k = 0; k < std::size(sizes); ++k) {
+    base::release_spare();
+    Register reg = start(k);
+    for (const auto& gate : gates) expect_ok(gate(reg));
+    alone.push_back(words(reg));
+  }
+  std::vector<Register> together;
+  for (std::size_t k = 0; k < std::size(sizes); ++k) together.push_back(start(k));
+  for (const auto& gate : gates) {
+    for (Register& reg : together) expect_ok(gate(reg));
+  }
+  for (std::size_t k = 0; k < std::size(sizes); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(words(together[k]), alone[k]);
+  }
 }
 
 }  // namespace
