@@ -1,6 +1,6 @@
-// Index walks of the gate loops, and the second vector of the copying gates. Qubit q is bit q of
-// the basis index; every caller has checked its qubits against n_qubits (at most 30) first, so no
-// shift here ever reaches 64.
+// Index walks of the gate loops, and the second vector of the copying gates and how it is
+// written. Qubit q is bit q of the basis index; every caller has checked its qubits against
+// n_qubits (at most 30) first, so no shift here ever reaches 64.
 #pragma once
 
 #include <array>
@@ -10,9 +10,14 @@
 #include <string>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/errors.h"
 #include "base/interrupt.h"
 #include "base/memory.h"
+#include "engine/simd.h"
 #include "math_core/kernels.h"
 
 namespace amplion::engine::walk {
@@ -42,6 +47,11 @@ inline base::Status replace(base::Block<Complex64>& state, base::Block<Complex64
   return {};
 }
 
+// Whether a copying gate on `length` amplitudes writes its second vector with streaming stores.
+inline bool streams(std::uint64_t length, const simd::Paths& paths) {
+  return length * sizeof(Complex64) >= paths.stream_from_bytes;
+}
+
 // Exact negation: flips the sign bit, of zeros and NaNs too; no multiplication by -1.
 inline double flip_sign(double x) {
   return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ (std::uint64_t{1} << 63));
@@ -53,6 +63,29 @@ inline double flip_sign(double x) {
 inline void put(Complex64& dst, double re, double im) {
   dst.re = re;
   dst.im = im;
+}
+
+// How a copying gate's portable pass writes its second vector: through the cache, or with
+// streaming stores, which do not read each line before overwriting it and leave it out of the
+// cache; fence() then orders them before the vector is read. Either way the same bits.
+struct CachedStores {
+  static void put(Complex64& dst, double re, double im) { walk::put(dst, re, im); }
+};
+
+struct StreamedStores {
+  static void put(Complex64& dst, double re, double im) {
+#if defined(__SSE2__)
+    _mm_stream_pd(&dst.re, _mm_set_pd(im, re));  // every amplitude is 16-byte aligned
+#else
+    walk::put(dst, re, im);
+#endif
+  }
+};
+
+inline void fence() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 // Calls f(i, i + m) for every i in [from, to) with the bit of m clear (m a power of two below the
