@@ -151,6 +151,15 @@ void pairs(const double* in, double* out, u64 from, u64 to, u64 m, Gate gate) {
     }
     return;
   }
+  if (m == 2) {
+    // [a0 a1] [b0 b1] as they lie, one block of four at a time.
+    for (u64 i = from; i < to; i += 4) {
+      const Out o = apply(gate, load(in, i), load(in, i + 2), i, i + 1);
+      store<kStream>(out, i, o.a);
+      store<kStream>(out, i + 2, o.b);
+    }
+    return;
+  }
   // As walk::for_each_pair: a chunk shorter than a block lies in one half of it.
   if ((from & m) != 0) return;
   const u64 run = to - from < m ? to - from : m;
@@ -216,25 +225,44 @@ struct Phase {
   }
 };
 
-// Runs of amplitudes with bit hi set and, when lo is not zero, bit lo set: runs of lo (or hi)
-// amplitudes, each even in length and start, or single odd amplitudes when the lowest bit is 1.
-// A single amplitude is rewritten together with its even neighbour, which keeps its value.
+// The amplitudes with bit hi set and, when lo is not zero, bit lo set, in ascending order. They
+// come in runs as long as the lowest of the two bits: even in length and start from bit 2 up, two
+// amplitudes per vector; single odd amplitudes when the lowest bit is 1, gathered two at a time.
 template <class Gate>
 void products(double* v, u64 length, u64 hi, u64 lo, Gate gate) {
-  const auto run = [v, &gate](u64 start, u64 len) {
-    if (len == 1) {
-      const __m256d z = load(v, start - 1);
-      store<false>(v, start - 1, _mm256_blend_pd(z, gate(z), 0xC));
+  const u64 low = lo == 0 ? hi : lo;
+  u64 held = 0;  // a single amplitude waiting for a second one; 0 for none (0 is never selected)
+  const auto run = [&](u64 start) {
+    if (low >= 2) {
+      for (u64 i = start; i < start + low; i += 2) store<false>(v, i, gate(load(v, i)));
       return;
     }
-    for (u64 i = start; i < start + len; i += 2) store<false>(v, i, gate(load(v, i)));
-  };
-  for (u64 h = hi; h < length; h += 2 * hi) {
-    if (lo == 0) {
-      run(h, hi);
-    } else {
-      for (u64 l = h + lo; l < h + hi; l += 2 * lo) run(l, lo);
+    if (held == 0) {
+      held = start;
+      return;
     }
+    const __m256d z = gate(_mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(v + 2 * held)),
+                                                _mm_loadu_pd(v + 2 * start), 1));
+    _mm_storeu_pd(v + 2 * held, _mm256_castpd256_pd128(z));
+    _mm_storeu_pd(v + 2 * start, _mm256_extractf128_pd(z, 1));
+    held = 0;
+  };
+  if (2 * lo == hi) {
+    // Adjacent bits: one run per block of 2 hi, at its last quarter.
+    for (u64 l = hi + lo; l < length; l += 2 * hi) run(l);
+  } else {
+    for (u64 h = hi; h < length; h += 2 * hi) {
+      if (lo == 0) {
+        run(h);
+      } else {
+        for (u64 l = h + lo; l < h + hi; l += 2 * lo) run(l);
+      }
+    }
+  }
+  if (held != 0) {
+    // The last single, with its even neighbour, which keeps its value.
+    const __m256d z = load(v, held - 1);
+    store<false>(v, held - 1, _mm256_blend_pd(z, gate(z), 0xC));
   }
 }
 
@@ -296,6 +324,13 @@ void rz(double* v, u64 length, u64 m, double c, double s, double neg_s) {
   }
   const __m256d lower = _mm256_setr_pd(s, neg_s, s, neg_s);
   const __m256d upper = _mm256_setr_pd(neg_s, s, neg_s, s);
+  if (m == 2) {
+    for (u64 i = 0; i < length; i += 4) {
+      store<false>(v, i, rotate(load(v, i), lower));
+      store<false>(v, i + 2, rotate(load(v, i + 2), upper));
+    }
+    return;
+  }
   for (u64 base = 0; base < length; base += 2 * m) {
     for (u64 i = base; i < base + m; i += 2) store<false>(v, i, rotate(load(v, i), lower));
     for (u64 i = base + m; i < base + 2 * m; i += 2) store<false>(v, i, rotate(load(v, i), upper));
