@@ -30,11 +30,11 @@ Error memory_error(std::uint64_t bytes, std::string_view what);
 // itself. Not synchronised: every caller holds the interpreter lock, or is a single-threaded test.
 inline constexpr std::size_t kSpareMinBytes = std::size_t{2} << 20;
 
-// The spare when it has exactly `bytes` bytes, else nullptr; for a request of kSpareMinBytes or
-// more, a spare of another size is freed first. Its contents are whatever was left in it: the caller writes every byte before reading
-// any. Where the kernel has taken some of its pages back, they must be found again, so the spare
-// is given out only when the memory budget has room for them (freed otherwise).
-void* take_spare(std::size_t bytes);
+// The spare when it has exactly `bytes` bytes and the kernel has left all its pages in place,
+// else nullptr; for a request of kSpareMinBytes or more, a spare of another size, or one the
+// kernel has taken pages from, is freed first. Its contents are whatever was left in it: the
+// caller writes every byte before reading any.
+void* take_spare(std::size_t bytes) noexcept;
 // `p` (from allocate_aligned, `bytes` long) becomes the spare, replacing and freeing an older one,
 // when a live register has vectors of this size (see VectorUse); otherwise it is freed at once.
 void keep_spare(void* p, std::size_t bytes) noexcept;

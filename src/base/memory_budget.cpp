@@ -146,11 +146,9 @@ MemorySnapshot read_memory_snapshot() {
   return s;
 }
 
-bool fits_in_memory(std::uint64_t bytes, bool new_mapping) {
+bool fits_in_memory(std::uint64_t bytes) {
   if (bytes <= kBudgetThreshold) return true;
-  MemorySnapshot snapshot = read_memory_snapshot();
-  if (!new_mapping) snapshot.address_space_limit.reset();
-  const auto available = available_bytes(snapshot);
+  const auto available = available_bytes(read_memory_snapshot());
   return !available || bytes <= *available;
 }
 

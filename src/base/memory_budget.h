@@ -33,8 +33,7 @@ std::optional<std::uint64_t> available_bytes(const MemorySnapshot& snapshot);
 
 MemorySnapshot read_memory_snapshot();
 
-// False only when a block larger than kBudgetThreshold is known not to fit. `new_mapping` false:
-// the pages go into address space the process already holds, so its limit does not apply.
-bool fits_in_memory(std::uint64_t bytes, bool new_mapping = true);
+// False only when a block larger than kBudgetThreshold is known not to fit.
+bool fits_in_memory(std::uint64_t bytes);
 
 }  // namespace amplion::base
