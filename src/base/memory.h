@@ -104,7 +104,7 @@ class Block {
   // A register's next vector for a copying gate: the spare when it has exactly count elements,
   // else a fresh block from allocate(count, what). Its contents are undefined either way.
   static Result<Block> reuse_or_allocate(std::uint64_t count, std::string_view what) {
-    if (count <= SIZE_MAX / sizeof(T)) {
+    if (count <= SIZE_MAX / sizeof(T) && count * sizeof(T) >= kSpareMinBytes) {
       if (void* p = take_spare(static_cast<std::size_t>(count) * sizeof(T))) {
         Block b;
         b.data_ = static_cast<T*>(p);
@@ -117,7 +117,12 @@ class Block {
 
   // Gives the storage to keep_spare instead of freeing it; the block is left empty.
   void retire() noexcept {
-    if (data_ != nullptr) keep_spare(data_, static_cast<std::size_t>(size_ * sizeof(T)));
+    const auto bytes = static_cast<std::size_t>(size_ * sizeof(T));
+    if (bytes >= kSpareMinBytes) {
+      keep_spare(data_, bytes);
+    } else {
+      free_aligned(data_);
+    }
     data_ = nullptr;
     size_ = 0;
   }
