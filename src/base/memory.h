@@ -74,7 +74,7 @@ class Block {
       : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
   Block& operator=(Block&& other) noexcept {
     if (this != &other) {
-      free_aligned(data_);
+      if (data_ != nullptr) free_aligned(data_);
       data_ = std::exchange(other.data_, nullptr);
       size_ = std::exchange(other.size_, 0);
     }

@@ -91,7 +91,7 @@ Status Register::cy(std::uint64_t control, std::uint64_t target) {
     };
     done = in_checked_chunks(length(), [&](std::uint64_t from, std::uint64_t to) {
       if constexpr (simd::kAvx2Built) {
-        if (simd::active().avx2 && length() >= 4) {
+        if (simd::active().avx2 && length() >= simd::kMinWideLength) {
           avx2::cy(reinterpret_cast<const double*>(in), reinterpret_cast<double*>(out), from,
                    to, tb, cb, stream);
           return;

@@ -83,7 +83,7 @@ Status copy_pairs(Block<Complex64>& state, std::uint64_t n_qubits, std::uint64_t
   };
   const bool done = in_checked_chunks(state.size(), [&](std::uint64_t from, std::uint64_t to) {
     choose(
-        state.size() >= 4,
+        state.size() >= simd::kMinWideLength,
         [&] {
           wide(reinterpret_cast<const double*>(in), reinterpret_cast<double*>(out), from, to, m,
                stream);

@@ -42,11 +42,6 @@ std::uint64_t second_level_cache_bytes() {
 // Without a reported cache size, streaming starts at 2 MiB (17 qubits).
 constexpr std::uint64_t kUnknownCacheStream = std::uint64_t{2} << 20;
 
-Paths& current() {
-  static Paths paths = detected();
-  return paths;
-}
-
 }  // namespace
 
 // Streaming stores pay once a vector outgrows the core's own cache: measured on a processor with
@@ -57,11 +52,16 @@ Paths detected() {
   return Paths{kAvx2Built && avx2_active(), cache > 0 ? cache : kUnknownCacheStream};
 }
 
-const Paths& active() { return current(); }
+void detail::choose() {
+  g_active = detected();
+  g_chosen = true;
+}
 
 Paths set_active(Paths paths) {
   if (!detected().avx2) paths.avx2 = false;
-  return std::exchange(current(), paths);
+  const Paths replaced = active();
+  detail::g_active = paths;
+  return replaced;
 }
 
 }  // namespace amplion::engine::simd

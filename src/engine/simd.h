@@ -13,6 +13,10 @@ inline constexpr bool kAvx2Built = true;
 inline constexpr bool kAvx2Built = false;
 #endif
 
+// Copying gates on fewer amplitudes take the portable passes, whose few steps cost less than a
+// call into the AVX2 ones. The AVX2 pair passes need at least four.
+inline constexpr std::uint64_t kMinWideLength = 8;
+
 struct Paths {
   bool avx2;  // the AVX2 passes
   // Copying gates whose vector has at least this many bytes write the second vector with
@@ -25,8 +29,18 @@ struct Paths {
 // vectors at least as large as the second-level cache.
 Paths detected();
 
+namespace detail {
+// Constant-initialised and filled on first use, so the check per gate is one load and a branch.
+inline constinit Paths g_active{false, 0};
+inline constinit bool g_chosen = false;
+void choose();
+}  // namespace detail
+
 // The paths the gates take: detected(), unless a test has set others.
-const Paths& active();
+inline const Paths& active() {
+  if (!detail::g_chosen) [[unlikely]] detail::choose();
+  return detail::g_active;
+}
 
 // For tests: makes `paths` the active ones and returns those it replaces. AVX2 is taken only
 // where detected() offers it. Not synchronised.
