@@ -118,20 +118,10 @@ bool room_for(std::uint64_t bytes) {
   return fits_in_memory(bytes);
 }
 
-VectorUse::VectorUse(std::size_t bytes) noexcept : bytes_(bytes) {
-  if (bytes_ != 0) ++users(bytes_);
-}
+void VectorUse::add() noexcept { ++users(bytes_); }
 
-VectorUse& VectorUse::operator=(VectorUse&& other) noexcept {
-  if (this != &other) {
-    VectorUse gone(std::move(*this));
-    bytes_ = std::exchange(other.bytes_, 0);
-  }
-  return *this;
-}
-
-VectorUse::~VectorUse() {
-  if (bytes_ != 0 && --users(bytes_) == 0 && g_spare.bytes == bytes_) release_spare();
+void VectorUse::drop() noexcept {
+  if (--users(bytes_) == 0 && g_spare.bytes == bytes_) release_spare();
 }
 
 }  // namespace amplion::base

@@ -49,18 +49,32 @@ std::size_t spare_bytes() noexcept;
 bool room_for(std::uint64_t bytes);
 
 // Marks one live register whose vectors have `bytes` bytes. While at least one exists, a spare of
-// that size is kept; when the last one goes, so does a spare of its size. Move-only.
+// that size is kept; when the last one goes, so does a spare of its size. Registers too small for
+// a spare are not counted. Move-only.
 class VectorUse {
  public:
-  explicit VectorUse(std::size_t bytes) noexcept;
+  explicit VectorUse(std::size_t bytes) noexcept : bytes_(bytes >= kSpareMinBytes ? bytes : 0) {
+    if (bytes_ != 0) add();
+  }
   VectorUse(const VectorUse&) = delete;
   VectorUse& operator=(const VectorUse&) = delete;
   VectorUse(VectorUse&& other) noexcept : bytes_(std::exchange(other.bytes_, 0)) {}
-  VectorUse& operator=(VectorUse&& other) noexcept;
-  ~VectorUse();
+  VectorUse& operator=(VectorUse&& other) noexcept {
+    if (this != &other) {
+      if (bytes_ != 0) drop();
+      bytes_ = std::exchange(other.bytes_, 0);
+    }
+    return *this;
+  }
+  ~VectorUse() {
+    if (bytes_ != 0) drop();
+  }
 
  private:
-  std::size_t bytes_;  // 0 once moved from
+  void add() noexcept;
+  void drop() noexcept;
+
+  std::size_t bytes_;  // 0 once moved from, and for registers under kSpareMinBytes
 };
 
 // An owned, uninitialised array of trivially copyable T.
