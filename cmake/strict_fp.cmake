@@ -70,6 +70,7 @@ include(CheckCXXSourceCompiles)
 function(amplion_check_target result condition)
   unset(${result} CACHE)
   set(CMAKE_REQUIRED_QUIET ON)
+  set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)  # compiled only: no target libraries needed
   check_cxx_source_compiles("#if !(${condition})\n#error\n#endif\nint main() { return 0; }"
                             ${result})
 endfunction()
