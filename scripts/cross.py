@@ -12,6 +12,7 @@ compared only with the x86-64 variant of glibc that the target's glibc matches.
 To add a build, add a row to BUILDS.
 """
 import collections
+import concurrent.futures
 import os
 import re
 import subprocess
@@ -125,9 +126,40 @@ def x87_refused(log):
     return result.returncode != 0 and "evaluates in extended precision (x87)" in result.stderr
 
 
+Outcome = collections.namedtuple("Outcome", "failures notes compared log")
+
+
+def check(spec, reference):
+    """Builds one row, scans its code and compares its digests."""
+    if spec.rotations == "exact" and not MPFR[spec.triple].exists():
+        return Outcome([], ["%s skipped: %s is missing (libmpfr-dev:arm64 from Debian's multiarch, "
+                            "which scripts/setup.sh installs only where apt adds it without "
+                            "removing or upgrading a package of this host)"
+                            % (spec.name, MPFR[spec.triple])], [], None)
+    binary = cross(spec)
+    if binary is None:
+        log = BUILD / spec.name / "build.log"
+        return Outcome(["%s: build failed (%s)" % (spec.name, log)], [], [], log)
+    failures, notes, compared = [], [], []
+    fused = fused_instructions(binary, spec.triple)
+    if fused:
+        failures.append("%s: %d fused multiply-add instructions (%s)"
+                        % (spec.name, len(fused), ", ".join(sorted(set(fused)))))
+    if spec.plain:
+        failures.append(compare(spec.name, emulated(spec, binary), reference["plain"]))
+        compared.append("all but rotations")
+    if spec.rotations in reference:
+        failures.append(compare(spec.name + " rotations", emulated(spec, binary, "--rotations"),
+                                reference[spec.rotations]))
+        compared.append("rotations as x86-64's %s" % spec.rotations)
+    else:
+        notes.append("%s rotations skipped: its glibc's sincos gives the bits of x86-64 glibc's "
+                     "%s variant, which this host does not take" % (spec.name, spec.rotations))
+    return Outcome([f for f in failures if f], notes, compared, None)
+
+
 def main():
     BUILD.mkdir(parents=True, exist_ok=True)
-    failures, notes, checked, built = [], [], 0, 0
     reference = {}
     for preset in ("dev", "exact"):
         binary = native(preset)
@@ -144,36 +176,20 @@ def main():
         else:
             reference["exact"] = digest([str(binary), "--rotations"])[1]
 
-    for spec in BUILDS:
-        if spec.rotations == "exact" and not MPFR[spec.triple].exists():
-            notes.append("%s skipped: %s is missing (libmpfr-dev:arm64 from Debian's multiarch, "
-                         "which scripts/setup.sh installs only where apt adds it without removing "
-                         "or upgrading a package of this host)" % (spec.name, MPFR[spec.triple]))
-            continue
-        binary = cross(spec)
-        if binary is None:
-            print((BUILD / spec.name / "build.log").read_text().rstrip())
-            failures.append("%s: build failed (%s)" % (spec.name, BUILD / spec.name / "build.log"))
-            continue
-        built += 1
-        fused = fused_instructions(binary, spec.triple)
-        if fused:
-            failures.append("%s: %d fused multiply-add instructions (%s)"
-                            % (spec.name, len(fused), ", ".join(sorted(set(fused)))))
-        if spec.plain:
-            failures.append(compare(spec.name, emulated(spec, binary), reference["plain"]))
-            checked += 1
-        if spec.rotations in reference:
-            failures.append(compare(spec.name + " rotations", emulated(spec, binary, "--rotations"),
-                                    reference[spec.rotations]))
-            checked += 1
-        else:
-            notes.append("%s rotations skipped: its glibc's sincos gives the bits of x86-64 glibc's "
-                         "%s variant, which this host does not take" % (spec.name, spec.rotations))
+    # Two rows at a time: while one configures or runs under qemu, the other compiles.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        outcomes = list(pool.map(lambda spec: check(spec, reference), BUILDS))
+    failures, notes = [], []
+    for spec, outcome in zip(BUILDS, outcomes):
+        if outcome.log:
+            print(outcome.log.read_text().rstrip())
+        if outcome.compared:
+            print("  %s: %s" % (spec.name, ", ".join(outcome.compared)))
+        failures += outcome.failures
+        notes += outcome.notes
     if not x87_refused(BUILD / "x87.log"):
         failures.append("x87: the base layer's guard did not refuse -mfpmath=387 (%s)"
                         % (BUILD / "x87.log"))
-    failures = [f for f in failures if f]
     for note in notes:
         print("  " + note)
     for failure in failures:
@@ -182,9 +198,10 @@ def main():
         print("cross: %d failure(s)" % len(failures))
         return 1
     print("cross: %d digests of %d builds under qemu-user give x86-64's bits, no fused "
-          "multiply-add, x87 refused (%d skipped)" % (checked, built, len(notes)))
+          "multiply-add, x87 refused (%d skipped)"
+          % (sum(len(o.compared) for o in outcomes), sum(bool(o.compared) for o in outcomes),
+             len(notes)))
     return 0
-
 
 if __name__ == "__main__":
     sys.exit(main())
