@@ -58,6 +58,11 @@ stage dev-ctest "$CTEST_SUMMARY" ctest --test-dir build/dev --output-on-failure 
 echo "== Python tests (pytest, $($PY --version))"
 stage dev-pytest "$PYTEST_SUMMARY" env PYTHONPATH="$PWD/build/dev/python" "${PYTEST[@]}" tests/python
 
+echo "== amplion_kit type check (mypy --strict; amplion's types through a link named like it)"
+mkdir -p build/mypy-stubs && ln -sf ../../amplion-stubs/__init__.pyi build/mypy-stubs/amplion.pyi
+stage kit-mypy '^Success' env MYPYPATH=build/mypy-stubs "$PY" -m mypy --strict \
+  --cache-dir build/mypy-cache-kit python/amplion_kit
+
 echo "== build (clang preset)"
 build clang
 

@@ -1,5 +1,5 @@
 """amplion's build backend: runs CMake, the one build definition, and packs amplion.abi3.so with its
-type stubs into a cp38-abi3 wheel. It needs only the standard library and CMake, so pip builds
+type stubs and the pure-Python package amplion_kit into a cp38-abi3 wheel. It needs only the standard library and CMake, so pip builds
 offline from a fresh venv of any CPython from 3.8 on:
 
     python -m pip install .
@@ -38,10 +38,12 @@ ROOT = Path(__file__).resolve().parent.parent
 ABI_TAG = "cp38-abi3"
 MODULE = "amplion.abi3.so"
 STUBS = "amplion-stubs/__init__.pyi"
+# The pure-Python companion package, installed beside the module.
+KIT = "python/amplion_kit"
 
 # Everything a build reads; the sdist holds these and nothing else.
 SDIST_FILES = ["pyproject.toml", "README.md", "CMakeLists.txt", "tools/amplion_build.py"]
-SDIST_DIRS = ["amplion-stubs", "cmake", "math_core", "src"]
+SDIST_DIRS = ["amplion-stubs", "cmake", "math_core", "python", "src"]
 
 PROJECT_KEYS = {"name", "version", "description", "readme", "requires-python", "classifiers",
                 "dependencies", "optional-dependencies"}
@@ -314,6 +316,13 @@ def _stubs():
     return (STUBS, (ROOT / STUBS).read_bytes(), False)
 
 
+def _kit():
+    folder = ROOT / KIT
+    return [("amplion_kit/" + path.relative_to(folder).as_posix(), path.read_bytes(), False)
+            for path in sorted(folder.rglob("*"))
+            if path.is_file() and "__pycache__" not in path.parts]
+
+
 def _sdist_members():
     for name in SDIST_FILES:
         yield name
@@ -354,11 +363,12 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     exact = exact_rotations(config_settings)
     table = project(exact)
     module = (build_module(exact) / MODULE).read_bytes()
-    return _write_wheel(wheel_directory, table, [(MODULE, module, True), _stubs()])
+    return _write_wheel(wheel_directory, table, [(MODULE, module, True), _stubs(), *_kit()])
 
 
 def build_editable(wheel_directory, config_settings=None, metadata_directory=None):
-    # The .pth puts the build folder on sys.path, so `cmake --build` there updates the module.
+    # The .pth puts the build folder on sys.path, so `cmake --build` there updates the module;
+    # amplion_kit is a link there to its source folder.
     exact = exact_rotations(config_settings)
     table = project(exact)
     folder = build_module(exact)

@@ -12,7 +12,8 @@ import pytest
 from conftest import module_dir
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
-RUNNABLE = ["bell.py", "ghz.py", "qft.py", "grover.py", "reproducible.py", "demo.py"]
+RUNNABLE = ["bell.py", "ghz.py", "qft.py", "grover.py", "reproducible.py", "demo.py",
+            "qasm_bell.py"]
 
 
 def run_example(args, prelude=None, timeout=120):
@@ -110,6 +111,7 @@ SABOTAGED = [
      "the marked item's probability should match theory"),
     ("reproducible.py", "QuantumCircuit", "run", "drop_seed",
      "the same seed gives the same counts"),
+    ("qasm_bell.py", "QuantumCircuit", "cx", "skip", "the two qubits of a Bell pair always agree"),
 ]
 
 
@@ -145,6 +147,7 @@ WITHOUT_PACKAGE = [
     (["grover.py", "3", "7"], "numpy", 0, "", "Grover search for 7 (111) among 2^3 = 8 items"),
     (["bell.py"], "numpy", 0, "", "Amplitudes of the Bell pair"),
     (["ghz.py", "3"], "numpy", 0, "", "GHZ state on 3 qubits"),
+    (["qasm_bell.py"], "numpy", 0, "", "Read Circuit(2, 2).h(0).cx(0, 1)"),
 ]
 
 

@@ -1,6 +1,7 @@
 """pip builds amplion with the in-tree backend alone: a clean copy of the repository installs
 offline into fresh venvs of CPython 3.8 and 3.12 (plain and editable), the cp38-abi3 wheel is well
-formed, imports without NumPy, and its stubs agree with the module it installs."""
+formed, imports without NumPy, carries amplion_kit, and its stubs agree with the module it
+installs."""
 import ast
 import base64
 import csv
@@ -122,8 +123,11 @@ def test_wheel_tags_contents_and_metadata(wheel):
         contents = {name: zf.read(name) for name in names}
     wheel_file = contents[info + "WHEEL"].decode().splitlines()
     metadata = contents[info + "METADATA"].decode()
+    kit = {"amplion_kit/" + p.name for p in (ROOT / "python" / "amplion_kit").iterdir()
+           if p.is_file()}
+    assert {"amplion_kit/__init__.py", "amplion_kit/py.typed"} <= kit
     assert {n for n in names if not n.startswith(info)} == {
-        "amplion.abi3.so", "amplion-stubs/__init__.pyi"}
+        "amplion.abi3.so", "amplion-stubs/__init__.pyi"} | kit
     assert "Root-Is-Purelib: false" in wheel_file
     tags = [line for line in wheel_file if line.startswith("Tag: ")]
     assert tags == ["Tag: %s-%s" % (TAG, platform)]
@@ -157,6 +161,11 @@ INSTALLED = textwrap.dedent("""
     assert a.dtype == numpy.complex128
     assert a.view(numpy.uint64).tolist() == [0x3FE6A09E667F3BCC, 0, 0, 0, 0, 0,
                                              0x3FE6A09E667F3BCC, 0]
+    import amplion_kit
+    assert amplion_kit.__file__.startswith(sys.prefix), amplion_kit.__file__
+    kit = amplion_kit.from_qasm('OPENQASM 2.0; include "qelib1.inc"; qreg q[2];'
+                                'h q[0]; cx q[0],q[1];')
+    assert kit.statevector().tolist() == a.tolist()
     print(amplion.__file__)
 """)
 
@@ -184,6 +193,10 @@ WITHOUT_NUMPY = textwrap.dedent("""
     else:
         raise AssertionError("amplitudes() needs NumPy")
     assert reg.amplitude(1) == (1.0, 0.0)
+    import amplion_kit
+    bell = amplion_kit.from_qasm('OPENQASM 2.0; include "qelib1.inc"; qreg q[2]; creg c[2];'
+                                 'h q[0]; cx q[0],q[1]; measure q -> c;')
+    assert set(bell.run(100, seed=3)) == {"00", "11"}
     print("imported without numpy")
 """)
 
@@ -197,8 +210,8 @@ def readme_example():
 
 
 CLEAN_INSTALL = textwrap.dedent("""
-    import importlib.metadata, amplion
-    print(importlib.metadata.version("amplion"), amplion.__file__)
+    import importlib.metadata, amplion, amplion_kit
+    print(importlib.metadata.version("amplion"), amplion.__file__, amplion_kit.__file__)
 """)
 
 
@@ -215,7 +228,7 @@ def test_clean_clone_installs_into_a_fresh_venv(clone, version, editable, tmp_pa
     run([env, "-m", "pip", "install", clone], cwd=tmp_path, timeout=600,
         CMAKE_BUILD_PARALLEL_LEVEL="2")
     assert run([env, "-c", CLEAN_INSTALL], cwd=tmp_path).split() == [
-        "0.1.0", str(site / "amplion.abi3.so")]
+        "0.1.0", str(site / "amplion.abi3.so"), str(site / "amplion_kit" / "__init__.py")]
     assert (site / "amplion-stubs" / "__init__.pyi").is_file()
     run([env, "-c", readme_example()], cwd=tmp_path)
     # A fresh venv has no NumPy.
@@ -227,7 +240,7 @@ def test_clean_clone_installs_into_a_fresh_venv(clone, version, editable, tmp_pa
         CMAKE_BUILD_PARALLEL_LEVEL="2")
     folder = clone / "build" / ("wheel-py%s" % version) / "python"
     assert run([env, "-c", CLEAN_INSTALL], cwd=tmp_path).split() == [
-        "0.1.0", str(folder / "amplion.abi3.so")]
+        "0.1.0", str(folder / "amplion.abi3.so"), str(folder / "amplion_kit" / "__init__.py")]
     assert (site / "amplion-stubs" / "__init__.pyi").is_file()
 
 
@@ -276,6 +289,8 @@ USER_PROGRAM = textwrap.dedent("""
     circuit = amplion.QuantumCircuit(3)
     circuit.cx(c=0, t=1)
     circuit.apply_gates(reg)
+    from amplion_kit import Circuit
+    reveal_type(Circuit(2).h(0).run(10))
     reveal_type(reg.amplitude(0))
     reveal_type(reg.amplitudes())
     reveal_type(reg.measure_counts(10, seed=7))
@@ -285,9 +300,11 @@ USER_PROGRAM = textwrap.dedent("""
     reg.cx(c=0, t=1)
     circuit.apply_gates(circuit)
     reg.n_qubits = 4
+    Circuit(1).h(0.5)
 """)
 
 USER_PROGRAM_REPORT = [
+    'note: Revealed type is "builtins.dict[builtins.str, builtins.int]"',
     'note: Revealed type is "Tuple[builtins.float, builtins.float]"',
     'note: Revealed type is "numpy.ndarray[Any, numpy.dtype[numpy.complexfloating['
     'numpy._typing._64Bit, numpy._typing._64Bit]]]"',
@@ -301,6 +318,8 @@ USER_PROGRAM_REPORT = [
     'error: Argument 1 to "apply_gates" of "QuantumCircuit" has incompatible type '
     '"QuantumCircuit"; expected "StateVecPy"',
     'error: Property "n_qubits" defined in "StateVecPy" is read-only',
+    'error: Argument 1 to "h" of "Circuit" has incompatible type "float"; '
+    'expected "SupportsIndex"',
 ]
 
 
@@ -414,6 +433,7 @@ def test_sdist_holds_the_build_inputs_and_nothing_else(clone, tmp_path):
         pkg_info = archive.extractfile("amplion-0.1.0/PKG-INFO").read().decode()
     tops = {n.split("/")[1] for n in members if n.count("/") >= 1}
     assert not tops & {"build", ".git", "tests", "bench", "scripts", "examples", "docs"}
+    assert "amplion-0.1.0/python/amplion_kit/py.typed" in members
     assert pkg_info.startswith("Metadata-Version: 2.1\nName: amplion\nVersion: 0.1.0\n")
     # Every file the build reads is there: CMake configures the unpacked tree as the wheel build does.
     with tarfile.open(tmp_path / name) as archive:
