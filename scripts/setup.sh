@@ -10,6 +10,8 @@ PACKAGES+=(clang binutils)
 PACKAGES+=(libllvmlibc-19-dev libmpfr-dev python3-gmpy2)
 # The cross-architecture check: other processors' compilers, and qemu-user to run their programs.
 PACKAGES+=(qemu-user g++-aarch64-linux-gnu g++-s390x-linux-gnu g++-i686-linux-gnu)
+# amplion_kit's sweeps on a Dask cluster and their progress bar (both optional for users).
+PACKAGES+=(python3-distributed python3-tqdm)
 
 ensure_packages() {
   local missing=()

@@ -28,7 +28,7 @@ def run_example(args, prelude=None, timeout=120):
 
 def test_every_example_is_run_here():
     assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(
-        RUNNABLE + ["histogram.py", "common.py"])
+        RUNNABLE + ["histogram.py", "sweep.py", "common.py"])
 
 
 @pytest.mark.parametrize("name", RUNNABLE)
@@ -63,15 +63,19 @@ def test_demo_tour_prints_each_part_and_sorted_count_tables():
         assert all(b == round(max(bars) * c / max(counts)) for b, c in zip(bars, counts))
 
 
-def test_histogram_draws_the_counts_into_a_png(tmp_path):
-    path = tmp_path / "counts.png"
-    result = run_example(["histogram.py", str(path)])
+@pytest.mark.parametrize("script, lines, size", [
+    # 12 x 3.8 inches at 96 dots per inch; three bar charts compress to a few tens of kilobytes.
+    ("histogram.py", 1, (1152, 364)),
+    # 7 x 4 inches: a table of every fifth angle, then the picture.
+    ("sweep.py", 12, (672, 384))])
+def test_examples_draw_into_a_png(script, lines, size, tmp_path):
+    path = tmp_path / "out.png"
+    result = run_example([script, str(path)])
     assert result.returncode == 0 and result.stderr == "", result.stderr[-3000:]
-    assert result.stdout == "wrote %s\n" % path
+    assert result.stdout.splitlines()[lines - 1:] == ["wrote %s" % path]
     data = path.read_bytes()
     assert data[:16] == b"\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR"
-    # 12 x 3.8 inches at 96 dots per inch; three bar charts compress to a few tens of kilobytes.
-    assert struct.unpack(">II", data[16:24]) == (1152, 364)
+    assert struct.unpack(">II", data[16:24]) == size
     assert 10_000 < len(data) < 100_000
 
 
@@ -112,6 +116,7 @@ SABOTAGED = [
     ("reproducible.py", "QuantumCircuit", "run", "drop_seed",
      "the same seed gives the same counts"),
     ("qasm_bell.py", "QuantumCircuit", "cx", "skip", "the two qubits of a Bell pair always agree"),
+    ("sweep.py", "QuantumCircuit", "cx", "skip", "<XX> should be sin θ"),
 ]
 
 
@@ -148,6 +153,7 @@ WITHOUT_PACKAGE = [
     (["bell.py"], "numpy", 0, "", "Amplitudes of the Bell pair"),
     (["ghz.py", "3"], "numpy", 0, "", "GHZ state on 3 qubits"),
     (["qasm_bell.py"], "numpy", 0, "", "Read Circuit(2, 2).h(0).cx(0, 1)"),
+    (["sweep.py", os.devnull], "matplotlib", 0, "", "<XX> over 41 angles on a local process"),
 ]
 
 

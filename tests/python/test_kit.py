@@ -361,6 +361,9 @@ def test_reading_and_running_need_no_numpy():
         core.cx(0, 1)
         assert circuit.run(100, seed=1) == core.run(100, seed=1)
         assert amplion_kit.from_qasm(circuit.to_qasm()) == circuit
+        assert amplion_kit.sweep(circuit, repeat=2, shots=100, seed=1, executor="inline") == [
+            circuit.run(100, seed=amplion_kit.task_seed(1, i)) for i in range(2)]
+        assert "distributed" not in sys.modules and "tqdm" not in sys.modules
         print(sorted(amplion_kit.marginal_counts({"01": 3, "11": 4}, [1]).items()))
         try:
             circuit.statevector()
@@ -374,6 +377,7 @@ def test_reading_and_running_need_no_numpy():
 
 def test_docstring_examples():
     for module in [amplion_kit, amplion_kit.circuit, amplion_kit.parameters,
-                   amplion_kit.qasm_reader, amplion_kit.qasm_writer, amplion_kit.quantities]:
+                   amplion_kit.qasm_reader, amplion_kit.qasm_writer, amplion_kit.quantities,
+                   sys.modules["amplion_kit.sweep"]]:  # the package's `sweep` is the function
         failed, attempted = doctest.testmod(module)
         assert failed == 0 and attempted > 0, module.__name__

@@ -145,10 +145,13 @@ def test_wheel_tags_contents_and_metadata(wheel):
     assert "Classifier: Typing :: Typed" in head
     assert "Description-Content-Type: text/markdown" in head
     assert description == (ROOT / "README.md").read_text()
-    # NumPy is only an extra: no requirement without a marker.
+    # NumPy, Dask and tqdm are only extras: no requirement without a marker.
     requires = [line for line in head if line.startswith("Requires-Dist: ")]
-    assert requires == ["Requires-Dist: numpy ; extra == 'numpy'"]
-    assert "Provides-Extra: numpy" in head
+    assert requires == ["Requires-Dist: numpy ; extra == 'numpy'",
+                        "Requires-Dist: distributed ; extra == 'dask'",
+                        "Requires-Dist: tqdm ; extra == 'progress'"]
+    assert [line for line in head if line.startswith("Provides-Extra: ")] == [
+        "Provides-Extra: numpy", "Provides-Extra: dask", "Provides-Extra: progress"]
 
 
 INSTALLED = textwrap.dedent("""
