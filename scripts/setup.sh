@@ -16,7 +16,9 @@ PACKAGES+=(python3-distributed python3-tqdm)
 ensure_packages() {
   local missing=()
   for p in "${PACKAGES[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    # With a foreign architecture's copy installed too, the bare name is ambiguous to dpkg.
+    dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$(dpkg --print-architecture)" >/dev/null 2>&1 ||
+      missing+=("$p")
   done
   if ((${#missing[@]})); then
     echo "== installing ${missing[*]}"
