@@ -1,13 +1,15 @@
-// Every gate, and the kernel gates cx_cpp, ccx_cpp and cswap_cpp, on low, middle and high qubits
-// at 20, 24 and 26 qubits, next to two reference passes over the same vector: a Hadamard loop in
-// place (each element read and written once) and the same loop into a fresh huge-page vector that
-// then replaces the old one, as the copying gates do.
+// Every gate and every kernel gate on qubits 0, 1, the middle and the top (with the qubits next to
+// them for the multi-qubit gates) at 20, 24 and 26 qubits, and the replay of a fixed random
+// circuit, next to two reference passes over the same vector: a Hadamard loop in place (each
+// element read and written once) and the same loop into a fresh huge-page vector that then
+// replaces the old one.
 //
 // The references run on their own (reference_in_place, reference_copy, before and after each
-// size's gates) and once more inside every gate benchmark, alternating with the gate: the
-// gate's time is the benchmark's time, the interleaved reference's mean is the counter
-// reference_ms, and vs_reference is their quotient. Both halves of each pair see the same load,
-// which matters on a machine shared with other work.
+// size's gates), and the in-place one once more inside every gate benchmark, alternating with
+// the gate: the gate's time is the benchmark's time, the interleaved reference's mean is the
+// counter reference_ms, and vs_reference is their quotient. Both halves of each pair see the same
+// load, which matters on a machine shared with other work. The replay's reference is 200 passes,
+// one per gate of its circuit.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "circuit/circuit.h"
 #include "engine/register.h"
 
 namespace {
@@ -134,30 +137,22 @@ void reference_copy(benchmark::State& state, std::uint64_t n_qubits) {
   set_bytes(state, reg.length());
 }
 
-// A gate applied to qubits chosen from the register's size: the low end (0, 1, 2), the middle
-// (n/2, n/2 - 1, n/2 - 2) or the high end (n - 1, n - 2, n - 3).
+// A gate applied to qubits chosen from the register's size: the low end (0, 1, 2), one up (1, 2,
+// 3), the middle (n/2, n/2 - 1, n/2 - 2) or the high end (n - 1, n - 2, n - 3).
 using Gate = std::function<Status(Register&, std::uint64_t q0, std::uint64_t q1, std::uint64_t q2)>;
 
 struct NamedGate {
   const char* name;
-  bool copies;  // computes into a fresh vector
   Gate gate;
 };
 
-enum class Where { kLow, kMiddle, kHigh };
+enum class Where { kLow, kNext, kMiddle, kHigh };
 
 void gate_bench(benchmark::State& state, std::uint64_t n_qubits, Where where, const NamedGate& g) {
   Register& reg = register_of(n_qubits);
-  std::optional<CopyReference> copy_reference;
-  if (g.copies) {
-    copy_reference.emplace(reg);
-    if (!copy_reference->ok()) {
-      state.SkipWithError("cannot allocate the reference vector");
-      return;
-    }
-  }
-  std::uint64_t q0 = 0, q1 = 1, q2 = 2;
-  if (where != Where::kLow) {
+  std::uint64_t q0 = where == Where::kNext ? 1 : 0;
+  std::uint64_t q1 = q0 + 1, q2 = q0 + 2;
+  if (where == Where::kMiddle || where == Where::kHigh) {
     q0 = where == Where::kHigh ? n_qubits - 1 : n_qubits / 2;
     q1 = q0 - 1;
     q2 = q0 - 2;
@@ -166,14 +161,7 @@ void gate_bench(benchmark::State& state, std::uint64_t n_qubits, Where where, co
   double reference_seconds = 0.0;
   for (auto _ : state) {
     const auto reference_start = Clock::now();
-    if (copy_reference) {
-      if (!copy_reference->pass()) {
-        state.SkipWithError("cannot allocate the second vector");
-        return;
-      }
-    } else {
-      hadamard_in_place(reg.mutable_amplitudes().data(), reg.length());
-    }
+    hadamard_in_place(reg.mutable_amplitudes().data(), reg.length());
     benchmark::ClobberMemory();
     reference_seconds += seconds_since(reference_start);
 
@@ -196,31 +184,82 @@ void gate_bench(benchmark::State& state, std::uint64_t n_qubits, Where where, co
 const std::vector<NamedGate>& gates() {
   using U = std::uint64_t;
   static const std::vector<NamedGate> all = {
-      {"x", true, [](Register& r, U q, U, U) { return r.x(q); }},
-      {"y", true, [](Register& r, U q, U, U) { return r.y(q); }},
-      {"z", false, [](Register& r, U q, U, U) { return r.z(q); }},
-      {"h", true, [](Register& r, U q, U, U) { return r.h(q); }},
-      {"s", false, [](Register& r, U q, U, U) { return r.s(q); }},
-      {"sdg", false, [](Register& r, U q, U, U) { return r.sdg(q); }},
-      {"t", false, [](Register& r, U q, U, U) { return r.t(q); }},
-      {"tdg", false, [](Register& r, U q, U, U) { return r.tdg(q); }},
-      {"sx", true, [](Register& r, U q, U, U) { return r.sx(q); }},
-      {"sxdg", true, [](Register& r, U q, U, U) { return r.sxdg(q); }},
-      {"rx", true, [](Register& r, U q, U, U) { return r.rx(q, 0.3); }},
-      {"ry", true, [](Register& r, U q, U, U) { return r.ry(q, 0.3); }},
-      {"rz", false, [](Register& r, U q, U, U) { return r.rz(q, 0.3); }},
-      {"cx", false, [](Register& r, U a, U b, U) { return r.cx(a, b); }},
-      {"swap", false, [](Register& r, U a, U b, U) { return r.swap(a, b); }},
-      {"cy", true, [](Register& r, U a, U b, U) { return r.cy(a, b); }},
-      {"cz", false, [](Register& r, U a, U b, U) { return r.cz(a, b); }},
-      {"ccx", false, [](Register& r, U a, U b, U c) { return r.ccx(a, b, c); }},
-      {"cswap", false, [](Register& r, U a, U b, U c) { return r.cswap(a, b, c); }},
-      {"cp", false, [](Register& r, U a, U b, U) { return r.cp(a, b, 0.3); }},
-      {"cx_cpp", false, [](Register& r, U a, U b, U) { return r.cx_cpp(a, b); }},
-      {"ccx_cpp", false, [](Register& r, U a, U b, U c) { return r.ccx_cpp(a, b, c); }},
-      {"cswap_cpp", false, [](Register& r, U a, U b, U c) { return r.cswap_cpp(a, b, c); }},
+      {"x", [](Register& r, U q, U, U) { return r.x(q); }},
+      {"y", [](Register& r, U q, U, U) { return r.y(q); }},
+      {"z", [](Register& r, U q, U, U) { return r.z(q); }},
+      {"h", [](Register& r, U q, U, U) { return r.h(q); }},
+      {"s", [](Register& r, U q, U, U) { return r.s(q); }},
+      {"sdg", [](Register& r, U q, U, U) { return r.sdg(q); }},
+      {"t", [](Register& r, U q, U, U) { return r.t(q); }},
+      {"tdg", [](Register& r, U q, U, U) { return r.tdg(q); }},
+      {"sx", [](Register& r, U q, U, U) { return r.sx(q); }},
+      {"sxdg", [](Register& r, U q, U, U) { return r.sxdg(q); }},
+      {"rx", [](Register& r, U q, U, U) { return r.rx(q, 0.3); }},
+      {"ry", [](Register& r, U q, U, U) { return r.ry(q, 0.3); }},
+      {"rz", [](Register& r, U q, U, U) { return r.rz(q, 0.3); }},
+      {"cx", [](Register& r, U a, U b, U) { return r.cx(a, b); }},
+      {"swap", [](Register& r, U a, U b, U) { return r.swap(a, b); }},
+      {"cy", [](Register& r, U a, U b, U) { return r.cy(a, b); }},
+      {"cz", [](Register& r, U a, U b, U) { return r.cz(a, b); }},
+      {"ccx", [](Register& r, U a, U b, U c) { return r.ccx(a, b, c); }},
+      {"cswap", [](Register& r, U a, U b, U c) { return r.cswap(a, b, c); }},
+      {"cp", [](Register& r, U a, U b, U) { return r.cp(a, b, 0.3); }},
+      {"h_cpp", [](Register& r, U q, U, U) { return r.h_cpp(q); }},
+      {"x_cpp", [](Register& r, U q, U, U) { return r.x_cpp(q); }},
+      {"cx_cpp", [](Register& r, U a, U b, U) { return r.cx_cpp(a, b); }},
+      {"ccx_cpp", [](Register& r, U a, U b, U c) { return r.ccx_cpp(a, b, c); }},
+      {"cswap_cpp", [](Register& r, U a, U b, U c) { return r.cswap_cpp(a, b, c); }},
   };
   return all;
+}
+
+// 200 gates drawn from h, rx, rz and cx in equal shares, with qubits and angles from a fixed
+// seed, so every run and every build replays the same circuit.
+amplion::circuit::Circuit random_circuit(std::uint64_t n_qubits) {
+  amplion::circuit::Circuit c(n_qubits);
+  std::uint64_t x = 0x2545F4914F6CDD1D;
+  const auto next = [&x]() {
+    x = x * 6364136223846793005 + 1442695040888963407;
+    return x >> 33;
+  };
+  for (int k = 0; k < 200; ++k) {
+    const std::uint64_t kind = next() % 4, q = next() % n_qubits;
+    const double theta = static_cast<double>(next()) * 0x1p-31 * 6.283185307179586;
+    if (kind == 0) (void)c.h(q);
+    if (kind == 1) (void)c.rx(q, theta);
+    if (kind == 2) (void)c.rz(q, theta);
+    if (kind == 3) (void)c.cx(q, (q + 1 + next() % (n_qubits - 1)) % n_qubits);
+  }
+  return c;
+}
+
+// One replay of the circuit, then one in-place reference pass per gate.
+void replay_bench(benchmark::State& state, std::uint64_t n_qubits) {
+  Register& reg = register_of(n_qubits);
+  const amplion::circuit::Circuit circuit = random_circuit(n_qubits);
+  double replay_seconds = 0.0;
+  double reference_seconds = 0.0;
+  for (auto _ : state) {
+    const auto replay_start = Clock::now();
+    if (!circuit.replay(reg).ok()) {
+      state.SkipWithError("replay failed");
+      return;
+    }
+    benchmark::ClobberMemory();
+    const double elapsed = seconds_since(replay_start);
+    replay_seconds += elapsed;
+    state.SetIterationTime(elapsed);
+
+    const auto reference_start = Clock::now();
+    for (std::size_t k = 0; k < circuit.gates().size(); ++k) {
+      hadamard_in_place(reg.mutable_amplitudes().data(), reg.length());
+      benchmark::ClobberMemory();
+    }
+    reference_seconds += seconds_since(reference_start);
+  }
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["reference_ms"] = 1e3 * reference_seconds / iterations;
+  state.counters["vs_reference"] = replay_seconds / reference_seconds;
 }
 
 // Size by size; medians of a few repetitions, fewer and shorter at 26 qubits.
@@ -248,6 +287,7 @@ bool register_all() {
     references("/before");
     for (const NamedGate& g : gates()) {
       for (const auto& [where, suffix] : {std::pair{Where::kLow, "/low"},
+                                          std::pair{Where::kNext, "/next"},
                                           std::pair{Where::kMiddle, "/middle"},
                                           std::pair{Where::kHigh, "/high"}}) {
         const std::string name = std::string(g.name) + size + suffix;
@@ -255,6 +295,13 @@ bool register_all() {
             name.c_str(), [n, where, &g](benchmark::State& s) { gate_bench(s, n, where, g); }));
       }
     }
+    benchmark::RegisterBenchmark(("replay" + size).c_str(),
+                                 [n](benchmark::State& s) { replay_bench(s, n); })
+        ->Unit(benchmark::kMillisecond)
+        ->Repetitions(3)
+        ->Iterations(1)
+        ->ReportAggregatesOnly(true)
+        ->UseManualTime();
     references("/after");
   }
   return true;

@@ -11,7 +11,6 @@
 #include "binding/ref.h"
 #include "base/errors.h"
 #include "base/memory.h"
-#include "base/memory_budget.h"
 
 namespace amplion::binding {
 namespace {
@@ -176,8 +175,9 @@ PyObject* export_array(const math_core::Complex64* data, std::uint64_t count,
     PyErr_SetString(PyExc_OverflowError, "vector too long for a NumPy array");
     api_call_fault();
   }
-  // NumPy would be granted a block the machine cannot back; refuse it as the register would.
-  if (!base::fits_in_memory(count * kItemBytes)) {
+  // NumPy would be granted a block the machine cannot back; refuse it as the register would,
+  // after giving back the spare vector if that makes room.
+  if (!base::room_for(count * kItemBytes)) {
     return raise(base::memory_error(count * kItemBytes,
                                       "an array of " + std::to_string(count) + " amplitudes"));
   }

@@ -1,7 +1,9 @@
 // The multi-qubit gates. Every index is checked against n_qubits before anything changes. With
 // distinct qubits the walks visit only the indices a gate changes; where qubits coincide they test
 // every index instead, since a walk that inserts zero bits at each qubit's position would count a
-// shared bit twice. cy computes into a fresh vector; the others work in place and allocate nothing.
+// shared bit twice. cy computes into a second vector (the spare, or a fresh one); the others work
+// in place and allocate nothing. cy and cp have AVX2 passes beside their portable ones.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -9,7 +11,9 @@
 #include <utility>
 
 #include "base/interrupt.h"
+#include "engine/gates_avx2.h"
 #include "engine/register.h"
+#include "engine/simd.h"
 #include "engine/sincos.h"
 #include "engine/walk.h"
 
@@ -18,7 +22,6 @@ namespace amplion::engine {
 using base::Error;
 using base::ErrorKind;
 using base::in_checked_chunks;
-using base::interrupted;
 using base::Status;
 
 namespace {
@@ -65,37 +68,49 @@ Status Register::cx(std::uint64_t control, std::uint64_t target) {
 // target bit clear, j = i + 2^target; every other element is copied as it stands.
 Status Register::cy(std::uint64_t control, std::uint64_t target) {
   if (Status st = control_target_check(n_qubits_, control, target); !st.ok()) return st;
-  auto next = walk::fresh_vector(n_qubits_);
+  auto next = walk::next_vector(n_qubits_);
   if (!next.ok()) return next.error();
   const Complex64* in = state_.data();
   Complex64* out = next.value().data();
   const std::uint64_t cb = bit(control), tb = bit(target);
-  const auto pair = [in, out, tb](std::uint64_t i) {
-    const std::uint64_t j = i | tb;
-    const Complex64 a = in[i], b = in[j];
-    walk::put(out[j], 0.0 * a.re - a.im, a.re + 0.0 * a.im);
-    walk::put(out[i], -0.0 * b.re + b.im, -0.0 * b.im - b.re);
-  };
+  const bool stream = walk::streams(length(), simd::active());
   // Only the new vector is written until the end: an interrupt between chunks drops it.
   bool done = true;
   if (control != target) {
     // One visit per group of four: both bits clear, then target, then the control pair.
-    done = in_checked_chunks(length(), [&](std::uint64_t from, std::uint64_t to) {
-      walk::for_each_selected(from, to, cb | tb, 0, [in, out, cb, tb, &pair](std::uint64_t i) {
-        out[i] = in[i];
-        out[i | tb] = in[i | tb];
-        pair(i | cb);
+    const auto groups = [in, out, cb, tb]<class Stores>(Stores, std::uint64_t from,
+                                                        std::uint64_t to) {
+      walk::for_each_selected(from, to, cb | tb, 0, [in, out, cb, tb](std::uint64_t i) {
+        const std::uint64_t c = i | cb, j = i | cb | tb;
+        const Complex64 a = in[c], b = in[j];
+        Stores::put(out[i], in[i].re, in[i].im);
+        Stores::put(out[i | tb], in[i | tb].re, in[i | tb].im);
+        Stores::put(out[c], -0.0 * b.re + b.im, -0.0 * b.im - b.re);
+        Stores::put(out[j], 0.0 * a.re - a.im, a.re + 0.0 * a.im);
       });
+    };
+    done = in_checked_chunks(length(), [&](std::uint64_t from, std::uint64_t to) {
+      if constexpr (simd::kAvx2Built) {
+        if (simd::active().avx2 && length() >= simd::kMinWideLength) {
+          avx2::cy(reinterpret_cast<const double*>(in), reinterpret_cast<double*>(out), from,
+                   to, tb, cb, stream);
+          return;
+        }
+      }
+      if (stream) {
+        groups(walk::StreamedStores{}, from, to);
+      } else {
+        groups(walk::CachedStores{}, from, to);
+      }
     });
+    if (stream) walk::fence();
   } else {
+    // No index has the bit both set and clear: the copy is the whole gate.
     done = in_checked_chunks(length(), [in, out](std::uint64_t from, std::uint64_t to) {
       std::memcpy(out + from, in + from, (to - from) * sizeof(Complex64));
     });
-    if (done) walk::for_each_tested(length(), cb, tb, pair);
   }
-  if (!done) return interrupted();
-  state_ = std::move(next.value());  // frees the old vector
-  return {};
+  return walk::replace(state_, std::move(next.value()), done);
 }
 
 // A sign flip of both parts, not a multiplication by -1: zeros and NaNs change sign too.
@@ -114,6 +129,13 @@ Status Register::cp(std::uint64_t control, std::uint64_t target, double theta) {
   double s = 0.0, c = 0.0;
   sin_cos(theta, &s, &c);
   Complex64* v = state_.data();
+  if constexpr (simd::kAvx2Built) {
+    if (simd::active().avx2) {
+      const std::uint64_t set = bit(control) | bit(target), hi = bit(std::max(control, target));
+      avx2::cp(reinterpret_cast<double*>(v), length(), hi, set ^ hi, c, s);
+      return {};
+    }
+  }
   for_each_index(length(), control != target, bit(control) | bit(target), 0,
                  [v, c, s](std::uint64_t i) {
                    const Complex64 a = v[i];

@@ -1,6 +1,8 @@
 // The _cpp gates: the register checks the qubit indices, then hands its vector to the kernel
-// library as pointer and count, without conversion or copy.
+// library as pointer and count, without conversion or copy. The library keeps no state, so the
+// choice of its AVX2 h kernel is made here.
 #include "engine/register.h"
+#include "engine/simd.h"
 #include "math_core/kernels.h"
 
 namespace amplion::engine {
@@ -12,6 +14,12 @@ using base::Status;
 // below n_qubits, so the kernels' own access checks never fail from here.
 Status Register::h_cpp(std::uint64_t q) {
   if (auto st = check_qubit(q); !st.ok()) return st;
+#if defined(__x86_64__)
+  if (simd::active().avx2) {
+    math_core::apply_h_cpp_avx2_flat(state_.data(), state_.size(), q);
+    return {};
+  }
+#endif
   math_core::apply_h_cpp_flat(state_.data(), state_.size(), q);
   return {};
 }

@@ -77,8 +77,12 @@ class Register {
 
  private:
   Register(base::Block<Complex64> state, random::ChaChaGenerator rng, std::uint64_t n_qubits)
-      : state_(std::move(state)), rng_(rng), n_qubits_(n_qubits) {}
+      : use_(state.size() * sizeof(Complex64)),
+        state_(std::move(state)),
+        rng_(rng),
+        n_qubits_(n_qubits) {}
 
+  base::VectorUse use_;  // keeps a spare of this register's size while the register lives
   base::Block<Complex64> state_;
   random::ChaChaGenerator rng_;
   std::uint64_t n_qubits_;

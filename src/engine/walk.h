@@ -1,6 +1,6 @@
-// Index walks of the gate loops and the second vector of the copying gates. Qubit q is bit q of
-// the basis index; every caller has checked its qubits against n_qubits (at most 30) first, so no
-// shift here ever reaches 64.
+// Index walks of the gate loops, and the second vector of the copying gates and how it is
+// written. Qubit q is bit q of the basis index; every caller has checked its qubits against
+// n_qubits (at most 30) first, so no shift here ever reaches 64.
 #pragma once
 
 #include <array>
@@ -10,8 +10,14 @@
 #include <string>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/errors.h"
+#include "base/interrupt.h"
 #include "base/memory.h"
+#include "engine/simd.h"
 #include "math_core/kernels.h"
 
 namespace amplion::engine::walk {
@@ -20,9 +26,30 @@ using math_core::Complex64;
 
 inline constexpr std::uint64_t bit(std::uint64_t q) { return std::uint64_t{1} << q; }
 
-// A fresh, uninitialised vector of 2^n_qubits amplitudes, allocated like the register's own.
-inline base::Result<base::Block<Complex64>> fresh_vector(std::uint64_t n_qubits) {
-  return base::Block<Complex64>::allocate(bit(n_qubits), std::to_string(n_qubits) + " qubits");
+// The second vector of a copying gate: 2^n_qubits amplitudes, the spare when it has that size,
+// else allocated like the register's own. Its contents are undefined: the gate writes all of it.
+inline base::Result<base::Block<Complex64>> next_vector(std::uint64_t n_qubits) {
+  return base::Block<Complex64>::reuse_or_allocate(bit(n_qubits),
+                                                   std::to_string(n_qubits) + " qubits");
+}
+
+// Ends a copying gate. When its pass finished, `next` replaces `state` and the old vector becomes
+// the spare; when the interrupt check stopped it, `next` becomes the spare and the register
+// keeps its vector as it was.
+inline base::Status replace(base::Block<Complex64>& state, base::Block<Complex64>&& next,
+                            bool done) {
+  if (!done) {
+    next.retire();
+    return base::interrupted();
+  }
+  state.retire();
+  state = std::move(next);
+  return {};
+}
+
+// Whether a copying gate on `length` amplitudes writes its second vector with streaming stores.
+inline bool streams(std::uint64_t length, const simd::Paths& paths) {
+  return length * sizeof(Complex64) >= paths.stream_from_bytes;
 }
 
 // Exact negation: flips the sign bit, of zeros and NaNs too; no multiplication by -1.
@@ -36,6 +63,29 @@ inline double flip_sign(double x) {
 inline void put(Complex64& dst, double re, double im) {
   dst.re = re;
   dst.im = im;
+}
+
+// How a copying gate's portable pass writes its second vector: through the cache, or with
+// streaming stores, which do not read each line before overwriting it and leave it out of the
+// cache; fence() then orders them before the vector is read. Either way the same bits.
+struct CachedStores {
+  static void put(Complex64& dst, double re, double im) { walk::put(dst, re, im); }
+};
+
+struct StreamedStores {
+  static void put(Complex64& dst, double re, double im) {
+#if defined(__SSE2__)
+    _mm_stream_pd(&dst.re, _mm_set_pd(im, re));  // every amplitude is 16-byte aligned
+#else
+    walk::put(dst, re, im);
+#endif
+  }
+};
+
+inline void fence() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 // Calls f(i, i + m) for every i in [from, to) with the bit of m clear (m a power of two below the

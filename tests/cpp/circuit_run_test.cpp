@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "base/memory.h"
 #include "circuit/circuit.h"
 #include "engine/measure.h"
 #include "engine/register.h"
@@ -131,6 +132,23 @@ TEST(CircuitRun, ZeroShotsGiveNoOutcomes) {
   ASSERT_TRUE(counts.ok());
   EXPECT_EQ(counts.value().size(), 0u);
   EXPECT_TRUE(tally(counts.value()).empty());
+}
+
+// The registers of run and build live for one call: the spare their copying gates leave goes with
+// them, unless a register of the same size outlives the call.
+TEST(CircuitRun, TemporaryRegistersLeaveNoSpareBehind) {
+  Circuit circuit(17);
+  ASSERT_TRUE(circuit.h(0).ok());
+  ASSERT_TRUE(circuit.rx(16, 0.5).ok());
+  base::release_spare();
+  ASSERT_TRUE(circuit.run(10, 1).ok());
+  EXPECT_EQ(base::spare_bytes(), 0u);
+  ASSERT_TRUE(circuit.build(1).ok());
+  EXPECT_EQ(base::spare_bytes(), 0u);
+  auto kept = Register::create(17, 1);
+  ASSERT_TRUE(kept.ok());
+  ASSERT_TRUE(circuit.run(10, 1).ok());
+  EXPECT_EQ(base::spare_bytes(), std::size_t{2} << 20);
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/memory.h"
 #include "engine/register.h"
+#include "engine/simd.h"
 #include "engine/sincos.h"
 #include "test_support.h"
 
@@ -65,6 +67,38 @@ void fill_with_nans(Register& reg, std::uint64_t salt) {
     for (double* part : {&a.re, &a.im}) {
       if (k % 3 == 1) *part = std::bit_cast<double>(kKinds[k / 3 % 4] | (salt << 20) | (k + 1));
       ++k;
+    }
+  }
+}
+
+// Parts mixing ordinary values with signed zeros, subnormals, the largest double, infinities and
+// NaNs (with a payload, and negative), so that every lane of every pass meets each of them.
+void fill_special(Register& reg, std::uint64_t salt) {
+  const double specials[] = {0.0,      -0.0,      0x1p-1074, -0x1.8p-1060, 0x1.fffffffffffffp+1023,
+                             INFINITY, -INFINITY, NAN,       -NAN,         std::bit_cast<double>(
+                                                                               0x7FF800000000BEEFull)};
+  std::uint64_t x = 0xD1B54A32D192ED03 * salt;
+  auto next = [&x]() {
+    x = x * 6364136223846793005 + 1442695040888963407;
+    return x >> 16;
+  };
+  auto part = [&]() {
+    const std::uint64_t r = next();
+    if (r % 3 == 0) return specials[(r >> 8) % std::size(specials)];
+    const double u = static_cast<double>((r >> 8) | 1) * 0x1p-40;
+    return r & 8 ? u : -u;
+  };
+  for (Complex64& a : reg.mutable_amplitudes()) a = Complex64{part(), part()};
+}
+
+// Bit for bit; unless `exact`, a NaN matches any NaN: which NaN a sum returns depends on the order
+// of its operands, which the compiler may exchange.
+void expect_same(const Complex64& got, const Complex64& want, bool exact) {
+  for (const auto& [g, w] : {std::pair{got.re, want.re}, std::pair{got.im, want.im}}) {
+    if (!exact && std::isnan(w)) {
+      EXPECT_TRUE(std::isnan(g));
+    } else {
+      EXPECT_EQ(bits(g), bits(w));
     }
   }
 }
@@ -292,30 +326,121 @@ const std::vector<std::pair<const char*, OneQubitGate>>& one_qubit_gates() {
       {"rx", [](Register& r, std::uint64_t q) { return r.rx(q, 0.3); }},
       {"ry", [](Register& r, std::uint64_t q) { return r.ry(q, -1.7); }},
       {"rz", [](Register& r, std::uint64_t q) { return r.rz(q, 2.5); }},
+      {"h_cpp", [](Register& r, std::uint64_t q) { return r.h_cpp(q); }},
+      {"x_cpp", [](Register& r, std::uint64_t q) { return r.x_cpp(q); }},
   };
   return gates;
 }
 
-TEST(GatePairs, EveryPairActsLikeAOneQubitRegister) {
+// Gates that only move or flip sign bits: their NaNs keep every bit.
+bool exact_gate(const std::string& name) {
+  return name == "x" || name == "z" || name == "x_cpp" || name == "cz";
+}
+
+// Every path: portable and AVX2, each with the second vector written through the cache and around
+// it. Each runs the gates on registers full of special values; the reference for each pair or
+// group is a small register computed on the portable path through the cache.
+struct Portable {
+  static constexpr bool kAvx2 = false, kStream = false;
+};
+struct PortableStreamed {
+  static constexpr bool kAvx2 = false, kStream = true;
+};
+struct Avx2 {
+  static constexpr bool kAvx2 = true, kStream = false;
+};
+struct Avx2Streamed {
+  static constexpr bool kAvx2 = true, kStream = true;
+};
+
+simd::Paths paths(bool avx2, bool stream) { return {avx2, stream ? 0 : UINT64_MAX}; }
+
+template <class Path>
+class GatePaths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Path::kAvx2 && !simd::detected().avx2) GTEST_SKIP() << "no AVX2 on this processor";
+    simd::set_active(paths(Path::kAvx2, Path::kStream));
+  }
+  void TearDown() override { simd::set_active(saved_); }
+
+  // `gate` on `small` as the portable path computes it.
+  template <class Gate>
+  static void on_portable(Register& small, Gate gate) {
+    const simd::Paths path = simd::set_active(paths(false, false));
+    gate(small);
+    simd::set_active(path);
+  }
+
+ private:
+  simd::Paths saved_ = simd::active();
+};
+
+using AllPaths = ::testing::Types<Portable, PortableStreamed, Avx2, Avx2Streamed>;
+TYPED_TEST_SUITE(GatePaths, AllPaths);
+
+// Each pair of an n-qubit register must change exactly as a one-qubit register holding the same
+// two amplitudes does: catches a wrong pairing on any qubit, and any lane that rounds differently.
+TYPED_TEST(GatePaths, EveryPairActsLikeAOneQubitRegister) {
   constexpr std::uint64_t kQubits = 4;
   for (const auto& [name, gate] : one_qubit_gates()) {
     for (std::uint64_t q = 0; q < kQubits; ++q) {
       SCOPED_TRACE(std::string(name) + " on qubit " + std::to_string(q));
       Register reg = make_register(kQubits);
-      fill(reg, q + 3);
+      fill_special(reg, q + 3);
       const std::vector<Complex64> before(reg.amplitudes().begin(), reg.amplitudes().end());
       expect_ok(gate(reg, q));
       const std::uint64_t m = std::uint64_t{1} << q;
       for (std::uint64_t i = 0; i < reg.length(); ++i) {
         if (i & m) continue;
+        SCOPED_TRACE(i);
         Register one = make_register(1);
         one.mutable_amplitudes()[0] = before[i];
         one.mutable_amplitudes()[1] = before[i | m];
-        expect_ok(gate(one, 0));
-        EXPECT_EQ(bits(reg.amplitudes()[i].re), bits(one.amplitudes()[0].re)) << i;
-        EXPECT_EQ(bits(reg.amplitudes()[i].im), bits(one.amplitudes()[0].im)) << i;
-        EXPECT_EQ(bits(reg.amplitudes()[i | m].re), bits(one.amplitudes()[1].re)) << i;
-        EXPECT_EQ(bits(reg.amplitudes()[i | m].im), bits(one.amplitudes()[1].im)) << i;
+        this->on_portable(one, [&g = gate](Register& r) { expect_ok(g(r, 0)); });
+        expect_same(reg.amplitudes()[i], one.amplitudes()[0], exact_gate(name));
+        expect_same(reg.amplitudes()[i | m], one.amplitudes()[1], exact_gate(name));
+      }
+    }
+  }
+}
+
+// cy, cz and cp on every pair of qubits: the group of four amplitudes that two distinct qubits
+// select changes as on a two-qubit register with the control as qubit 0 and the target as 1; with
+// control and target the same qubit, each pair changes as on a one-qubit register.
+TYPED_TEST(GatePaths, EveryGroupActsLikeATwoQubitRegister) {
+  using Controlled = std::function<Status(Register&, std::uint64_t, std::uint64_t)>;
+  const std::vector<std::pair<const char*, Controlled>> gates = {
+      {"cy", [](Register& r, std::uint64_t c, std::uint64_t t) { return r.cy(c, t); }},
+      {"cz", [](Register& r, std::uint64_t c, std::uint64_t t) { return r.cz(c, t); }},
+      {"cp", [](Register& r, std::uint64_t c, std::uint64_t t) { return r.cp(c, t, 0.9); }},
+  };
+  constexpr std::uint64_t kQubits = 3;
+  for (const auto& [name, gate] : gates) {
+    for (std::uint64_t c = 0; c < kQubits; ++c) {
+      for (std::uint64_t t = 0; t < kQubits; ++t) {
+        SCOPED_TRACE(std::string(name) + " " + std::to_string(c) + std::to_string(t));
+        Register reg = make_register(kQubits);
+        fill_special(reg, c * 3 + t + 1);
+        const std::vector<Complex64> before(reg.amplitudes().begin(), reg.amplitudes().end());
+        expect_ok(gate(reg, c, t));
+        const std::uint64_t cb = std::uint64_t{1} << c, tb = std::uint64_t{1} << t;
+        for (std::uint64_t i = 0; i < reg.length(); ++i) {
+          if (i & (cb | tb)) continue;
+          const std::vector<std::uint64_t> group =
+              c == t ? std::vector<std::uint64_t>{i, i | cb}
+                     : std::vector<std::uint64_t>{i, i | cb, i | tb, i | cb | tb};
+          Register small = make_register(c == t ? 1 : 2);
+          for (std::size_t k = 0; k < group.size(); ++k) {
+            small.mutable_amplitudes()[k] = before[group[k]];
+          }
+          this->on_portable(small, [&g = gate, same = c == t](Register& r) {
+            expect_ok(same ? g(r, 0, 0) : g(r, 0, 1));
+          });
+          for (std::size_t k = 0; k < group.size(); ++k) {
+            expect_same(reg.amplitudes()[group[k]], small.amplitudes()[k], exact_gate(name));
+          }
+        }
       }
     }
   }
@@ -480,46 +605,6 @@ TEST(GateExchanges, CoincidingIndices) {
   }
 }
 
-// cy, cz and cp on every pair of qubits: the group of four amplitudes that two distinct qubits
-// select changes as on a two-qubit register with the control as qubit 0 and the target as 1; with
-// control and target the same qubit, each pair changes as on a one-qubit register.
-TEST(GateControlled, EveryGroupActsLikeATwoQubitRegister) {
-  using Controlled = std::function<Status(Register&, std::uint64_t, std::uint64_t)>;
-  const std::vector<std::pair<const char*, Controlled>> gates = {
-      {"cy", [](Register& r, std::uint64_t c, std::uint64_t t) { return r.cy(c, t); }},
-      {"cz", [](Register& r, std::uint64_t c, std::uint64_t t) { return r.cz(c, t); }},
-      {"cp", [](Register& r, std::uint64_t c, std::uint64_t t) { return r.cp(c, t, 0.9); }},
-  };
-  constexpr std::uint64_t kQubits = 3;
-  for (const auto& [name, gate] : gates) {
-    for (std::uint64_t c = 0; c < kQubits; ++c) {
-      for (std::uint64_t t = 0; t < kQubits; ++t) {
-        SCOPED_TRACE(std::string(name) + " " + std::to_string(c) + std::to_string(t));
-        Register reg = make_register(kQubits);
-        fill(reg, c * 3 + t + 1);
-        const std::vector<Complex64> before(reg.amplitudes().begin(), reg.amplitudes().end());
-        expect_ok(gate(reg, c, t));
-        const std::uint64_t cb = std::uint64_t{1} << c, tb = std::uint64_t{1} << t;
-        for (std::uint64_t i = 0; i < reg.length(); ++i) {
-          if (i & (cb | tb)) continue;
-          const std::vector<std::uint64_t> group =
-              c == t ? std::vector<std::uint64_t>{i, i | cb}
-                     : std::vector<std::uint64_t>{i, i | cb, i | tb, i | cb | tb};
-          Register small = make_register(c == t ? 1 : 2);
-          for (std::size_t k = 0; k < group.size(); ++k) {
-            small.mutable_amplitudes()[k] = before[group[k]];
-          }
-          expect_ok(c == t ? gate(small, 0, 0) : gate(small, 0, 1));
-          for (std::size_t k = 0; k < group.size(); ++k) {
-            EXPECT_EQ(bits(reg.amplitudes()[group[k]].re), bits(small.amplitudes()[k].re));
-            EXPECT_EQ(bits(reg.amplitudes()[group[k]].im), bits(small.amplitudes()[k].im));
-          }
-        }
-      }
-    }
-  }
-}
-
 // On two qubits, the hand-derived products with every amplitude non-zero.
 TEST(GateControlled, TwoQubitProducts) {
   Register reg = make_register(2);
@@ -590,7 +675,8 @@ TEST(GateIndexChecks, OutOfRangeIndicesLeaveTheVectorUnchanged) {
 // ---------------------------------------------------------------------------------------------
 // Memory: under an address-space limit that leaves no room for a second vector, every copying
 // gate reports the size it needed and leaves the register as it was, while the in-place gates,
-// which allocate nothing, still run.
+// which allocate nothing, still run; once a spare of the register's size exists, the copying
+// gates compute into it.
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define AMPLION_LIMIT_ADDRESS_SPACE 1
@@ -615,6 +701,7 @@ TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
   GTEST_SKIP() << "sanitizers reserve more address space than any limit leaves";
 #else
   constexpr std::uint64_t kQubits = 20;  // 16 MiB per vector
+  base::release_spare();
   Register reg = make_register(kQubits);
   fill(reg);
   const Words before = words(reg);
@@ -680,9 +767,60 @@ TEST(GateMemory, CopyingGatesFailCleanlyWhenNoSecondVectorFits) {
     SCOPED_TRACE(c.name);
     expect_ok(results[k++]);
   }
-  // With the limit lifted the same copying gate succeeds.
+  // With the limit lifted the same copying gate succeeds, and leaves a spare of this size. Under
+  // the limit again every copying gate computes into it, giving the bits it gives without one.
   expect_ok(reg.h(19));
+  Register twin = make_register(kQubits);
+  std::copy(reg.amplitudes().begin(), reg.amplitudes().end(), twin.mutable_amplitudes().begin());
+  tight.rlim_cur = mapped_bytes() + (std::uint64_t{8} << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+  std::vector<Status> on_spare;
+  on_spare.reserve(calls.size());
+  for (const Call& c : calls) {
+    if (c.copies) on_spare.push_back(c.gate(reg));
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+  for (const Status& st : on_spare) expect_ok(st);
+  for (const Call& c : calls) {
+    if (c.copies) expect_ok(c.gate(twin));
+  }
+  EXPECT_EQ(words(reg), words(twin));
 #endif
+}
+
+// A vector one register gives up and another computes into carries nothing over: registers of
+// the same size and of another size, each with its own random state, take turns at every copying
+// gate, and each ends bit for bit as it does alone.
+TEST(GateSpare, RegistersNeverSeeEachOthersDataThroughTheSpare) {
+  const std::vector<std::function<Status(Register&)>> gates = {
+      [](Register& r) { return r.h(0); },       [](Register& r) { return r.x(16); },
+      [](Register& r) { return r.y(1); },       [](Register& r) { return r.sx(5); },
+      [](Register& r) { return r.sxdg(0); },    [](Register& r) { return r.rx(2, 0.4); },
+      [](Register& r) { return r.ry(16, -1.1); }, [](Register& r) { return r.cy(0, 3); },
+      [](Register& r) { return r.cy(4, 4); },
+  };
+  const std::uint64_t sizes[] = {17, 17, 18};  // 2 MiB and 4 MiB vectors
+  const auto start = [&](std::size_t k) {
+    Register reg = make_register(sizes[k]);
+    fill(reg, k + 11);
+    return reg;
+  };
+  std::vector<Words> alone;
+  for (std::size_t k = 0; k < std::size(sizes); ++k) {
+    base::release_spare();
+    Register reg = start(k);
+    for (const auto& gate : gates) expect_ok(gate(reg));
+    alone.push_back(words(reg));
+  }
+  std::vector<Register> together;
+  for (std::size_t k = 0; k < std::size(sizes); ++k) together.push_back(start(k));
+  for (const auto& gate : gates) {
+    for (Register& reg : together) expect_ok(gate(reg));
+  }
+  for (std::size_t k = 0; k < std::size(sizes); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(words(together[k]), alone[k]);
+  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Register construction and reads, and the allocation helper behind every vector.
+// Register construction and reads, the allocation helper behind every vector, and the spare
+// vector that copying gates compute into.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -98,6 +99,37 @@ TEST(Block, MoveTransfersOwnership) {
   EXPECT_EQ(b.size(), 16u);
   EXPECT_EQ(a.data(), nullptr);  // NOLINT(bugprone-use-after-move)
   EXPECT_EQ(a.size(), 0u);       // NOLINT(bugprone-use-after-move)
+}
+
+// One spare at most, of the size a copying gate last gave up, kept only while a register of that
+// size lives. Registers under 2 MiB neither make one nor disturb it.
+TEST(SpareVector, FollowsTheCopyingGatesAndTheLiveRegisters) {
+  constexpr std::size_t k17 = std::size_t{2} << 20, k18 = std::size_t{4} << 20;
+  base::release_spare();
+  Register a = make_register(17);
+  const Complex64* first = a.amplitudes().data();
+  EXPECT_EQ(base::spare_bytes(), 0u);
+  ASSERT_TRUE(a.h(0).ok());
+  EXPECT_EQ(base::spare_bytes(), k17);
+  ASSERT_TRUE(a.x(3).ok());
+  EXPECT_EQ(a.amplitudes().data(), first);  // computed into the spare, the first vector
+  EXPECT_EQ(base::spare_bytes(), k17);
+
+  Register small = make_register(3);
+  ASSERT_TRUE(small.h(0).ok());
+  EXPECT_EQ(base::spare_bytes(), k17);
+  {
+    Register b = make_register(18);
+    ASSERT_TRUE(b.cy(0, 1).ok());
+    EXPECT_EQ(base::spare_bytes(), k18);  // the newer size replaces the older
+  }
+  EXPECT_EQ(base::spare_bytes(), 0u);  // with the last 18-qubit register
+
+  ASSERT_TRUE(a.sx(2).ok());
+  Register moved = std::move(a);
+  EXPECT_EQ(base::spare_bytes(), k17);  // still one live 17-qubit register
+  moved = make_register(18);
+  EXPECT_EQ(base::spare_bytes(), 0u);
 }
 
 }  // namespace

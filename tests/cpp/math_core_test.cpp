@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -144,6 +145,20 @@ TEST(MathCoreKernels, XTwiceRestoresEveryBit) {
   }
 }
 
+// The Hadamard kernels this processor runs: the portable one, and the AVX2 one where it can.
+struct HKernel {
+  const char* name;
+  void (*apply)(Complex64*, std::uint64_t, std::uint64_t);
+};
+
+std::vector<HKernel> h_kernels() {
+  std::vector<HKernel> kernels = {{"portable", &apply_h_cpp_flat}};
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) kernels.push_back({"avx2", &apply_h_cpp_avx2_flat});
+#endif
+  return kernels;
+}
+
 // Hadamard known answers: each component summed or subtracted first, then scaled by
 // 0x1.6a09e667f3bccp-1 (not by the nearest double to 1/sqrt(2), ...bcd).
 struct HCase {
@@ -169,6 +184,8 @@ TEST(MathCoreKernels, HadamardKnownAnswers) {
         {-0x1.21a1851ff630ap-4, 0x1.21a1851ff630ap-4}}},
       {"signed zeros", {{-0.0, 0.0}, {-0.0, -0.0}}, 0, {{-0.0, 0.0}, {0.0, 0.0}}},
       {"infinities", {{inf, -3.0}, {1.0, -inf}}, 0, {{inf, -inf}, {inf, inf}}},
+      {"two pairs on qubit 0", {{inf, -3.0}, {1.0, -inf}, {-0.0, 0.0}, {-0.0, -0.0}}, 0,
+       {{inf, -inf}, {inf, inf}, {-0.0, 0.0}, {0.0, 0.0}}},
       {"middle qubit of three", distinct(8), 1,
        {{0x1.6a09e667f3bccp+1, -0x1.6a09e667f3bccp-2},
         {0x1.0f876ccdf6cd9p+2, -0x1.6a09e667f3bccp+0},
@@ -179,11 +196,13 @@ TEST(MathCoreKernels, HadamardKnownAnswers) {
         {-0x1.6a09e667f3bccp+0, 0x1.0f876ccdf6cd9p+0},
         {-0x1.6a09e667f3bccp+0, 0x1.0f876ccdf6cd9p+0}}},
   };
-  for (const HCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Vec v = c.in;
-    apply_h_cpp(SliceMut(v.data(), v.size()), c.q);
-    expect_bits(v, c.want);
+  for (const HKernel& kernel : h_kernels()) {
+    for (const HCase& c : cases) {
+      SCOPED_TRACE(std::string(kernel.name) + " " + c.name);
+      Vec v = c.in;
+      kernel.apply(v.data(), v.size(), c.q);
+      expect_bits(v, c.want);
+    }
   }
 }
 
@@ -228,18 +247,6 @@ TEST(MathCoreSliceMut, ShortCountThrowsAndWritesNothingOutside) {
   const Vec in = distinct(8);
   const auto first = [&](std::ptrdiff_t n) { return Vec(in.begin(), in.begin() + n); };
   const ShortCase cases[] = {
-      // Pair (0, 2) done, pair (1, 3) refused.
-      {"h(1) on 3", [](Complex64* d, std::uint64_t n) { apply_h_cpp_flat(d, n, 1); }, 3,
-       {{0x1.6a09e667f3bccp+1, -0x1.6a09e667f3bccp-2}, in[1],
-        {-0x1.6a09e667f3bccp+0, 0x1.0f876ccdf6cd9p+0}}},
-      {"h(3) on 8", [](Complex64* d, std::uint64_t n) { apply_h_cpp_flat(d, n, 3); }, 8,
-       first(8)},
-      {"h(64) on 8", [](Complex64* d, std::uint64_t n) { apply_h_cpp_flat(d, n, 64); }, 8,
-       first(8)},
-      {"h(2^64-1) on 8",
-       [](Complex64* d, std::uint64_t n) { apply_h_cpp_flat(d, n, kMax64); }, 8, first(8)},
-      {"h(0) on 1", [](Complex64* d, std::uint64_t n) { apply_h_cpp_flat(d, n, 0); }, 1,
-       first(1)},
       // Pairs (0, 4) and (1, 5) done, pair (2, 6) refused.
       {"x(2) on 6", [](Complex64* d, std::uint64_t n) { apply_x_cpp_flat(d, n, 2); }, 6,
        permuted(in, {4, 5, 2, 3, 0, 1})},
@@ -263,15 +270,53 @@ TEST(MathCoreSliceMut, ShortCountThrowsAndWritesNothingOutside) {
        [](Complex64* d, std::uint64_t n) { apply_cswap_cpp_flat(d, n, 0, 1, 64); }, 8,
        first(8)},
   };
-  for (const ShortCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Complex64 guard{-0x1.dead0p+100, 0x1.beef0p-100};
-    Vec buffer(c.count + 4, guard);
-    std::copy(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(c.count), buffer.begin());
-    EXPECT_THROW(c.apply(buffer.data(), c.count), std::out_of_range);
-    Vec want = c.want_inside;
+  // Every Hadamard kernel takes these; the AVX2 one checks two pairs at once where both fit.
+  struct HShort {
+    const char* name;
+    std::uint64_t q;
+    std::uint64_t count;
+    Vec want_inside;
+  };
+  const Vec h1 = {{0x1.6a09e667f3bccp+1, -0x1.6a09e667f3bccp-2},
+                  {0x1.0f876ccdf6cd9p+2, -0x1.6a09e667f3bccp+0},
+                  {-0x1.6a09e667f3bccp+0, 0x1.0f876ccdf6cd9p+0},
+                  {-0x1.6a09e667f3bccp+0, 0x1.0f876ccdf6cd9p+0}};
+  const HShort h_cases[] = {
+      // Pair (0, 2) done, pair (1, 3) refused.
+      {"h(1) on 3", 1, 3, {h1[0], in[1], h1[2]}},
+      // Pairs (0, 2) and (1, 3) done, pair (4, 6) refused.
+      {"h(1) on 6", 1, 6, {h1[0], h1[1], h1[2], h1[3], in[4], in[5]}},
+      // Pairs (0, 1), (2, 3) and (4, 5) done, pair (6, 7) refused.
+      {"h(0) on 7", 0, 7,
+       {{0x1.0f876ccdf6cd9p+1, 0x1.6a09e667f3bccp-3}, {-0x1.6a09e667f3bccp-1, 0x1.0f876ccdf6cd9p-1},
+        {0x1.3cc8a99af5452p+2, -0x1.f1cd9cceef238p+0}, {-0x1.6a09e667f3bccp-1, 0x1.0f876ccdf6cd9p-1},
+        {0x1.f1cd9cceef238p+2, -0x1.04371d9ab72fbp+2}, {-0x1.6a09e667f3bccp-1, 0x1.0f876ccdf6cd9p-1},
+        in[6]}},
+      {"h(3) on 8", 3, 8, first(8)},
+      {"h(64) on 8", 64, 8, first(8)},
+      {"h(2^64-1) on 8", kMax64, 8, first(8)},
+      {"h(0) on 1", 0, 1, first(1)},
+  };
+  const Complex64 guard{-0x1.dead0p+100, 0x1.beef0p-100};
+  const auto check = [&](const char* name, std::uint64_t count, const Vec& want_inside,
+                         const std::function<void(Complex64*)>& apply) {
+    SCOPED_TRACE(name);
+    Vec buffer(count + 4, guard);
+    std::copy(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(count), buffer.begin());
+    EXPECT_THROW(apply(buffer.data()), std::out_of_range);
+    Vec want = want_inside;
     want.resize(buffer.size(), guard);
     expect_bits(buffer, want);
+  };
+  for (const ShortCase& c : cases) {
+    check(c.name, c.count, c.want_inside, [&c](Complex64* d) { c.apply(d, c.count); });
+  }
+  for (const HKernel& kernel : h_kernels()) {
+    SCOPED_TRACE(kernel.name);
+    for (const HShort& c : h_cases) {
+      check(c.name, c.count, c.want_inside,
+            [&](Complex64* d) { kernel.apply(d, c.count, c.q); });
+    }
   }
 }
 

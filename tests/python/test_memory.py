@@ -2,7 +2,8 @@
 
 Each case runs in a subprocess whose address space is capped (RLIMIT_AS) just above what it
 already uses, so that the next large vector cannot be had; the cap is lifted again to compare the
-register with its state before the failed call.
+register with its state before the failed call. A copying gate under the cap computes into the
+spare vector when one of the register's size is held, and fails cleanly when none is.
 """
 import os
 
@@ -35,11 +36,18 @@ def capped(headroom, fn):
         resource.setrlimit(resource.RLIMIT_AS, (SOFT, HARD))
     return None
 
+def drop_spare():
+    # A copying gate on a register of another size puts a spare of that size in place of the
+    # held one, and it goes with that register.
+    other = amplion.StateVecPy(17, seed=0)
+    other.h(0)
+
 reg = amplion.StateVecPy(23, seed=5)      # 128 MiB
 for q in range(0, 23, 3):
     reg.h(q)
 reg.t(1)
 before = reg.amplitudes().view(np.uint64).copy()
+drop_spare()
 MiB = 1 << 20
 """
 
@@ -50,6 +58,11 @@ CASES = {
     "copying gate": (
         "print(capped(32 * MiB, lambda: reg.h(4)))",
         "cannot allocate 134217728 bytes for 23 qubits"),
+    # The first x leaves the old vector as the spare; the second, capped, computes into it.
+    "copying gate on the spare": (
+        "reg.x(2)\n"
+        "print(capped(0, lambda: reg.x(2)))",
+        "None"),
     "measure_counts": (
         "print(capped(16 * MiB, lambda: reg.measure_counts(10, seed=1)))",
         "cannot allocate 67108864 bytes for "),
@@ -90,6 +103,7 @@ a = amplion.StateVecPy(23, seed=9)
 b = amplion.StateVecPy(23, seed=9)
 for r in (a, b):
     r.h(0)
+drop_spare()
 print(capped(16 * MiB, lambda: a.measure_counts(5, seed=77)))
 b.measure_counts(0, seed=77)   # the same reseed, no draws
 print(a.measure_counts(1000) == b.measure_counts(1000))

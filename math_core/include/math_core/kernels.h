@@ -45,9 +45,18 @@ void apply_cx_cpp(SliceMut v, std::uint64_t c, std::uint64_t t);
 void apply_ccx_cpp(SliceMut v, std::uint64_t c1, std::uint64_t c2, std::uint64_t t);
 void apply_cswap_cpp(SliceMut v, std::uint64_t c, std::uint64_t t1, std::uint64_t t2);
 
+#if defined(__x86_64__)
+// apply_h_cpp with AVX2 (and no FMA), two pairs at a time: the same bits, the same checks, and on
+// a failing access the same pairs finished. Only for processors with AVX2; the caller checks.
+void apply_h_cpp_avx2(SliceMut v, std::uint64_t q);
+#endif
+
 // Flat entry points: form the view from (pointer to element 0, element count) and call the
 // kernel named without _flat, passing the qubit indices in its order. Nothing else.
 void apply_h_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t q);
+#if defined(__x86_64__)
+void apply_h_cpp_avx2_flat(Complex64* data, std::uint64_t count, std::uint64_t q);
+#endif
 void apply_x_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t q);
 void apply_cx_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t c, std::uint64_t t);
 void apply_ccx_cpp_flat(Complex64* data, std::uint64_t count, std::uint64_t c1,
