@@ -14,10 +14,11 @@ To add a build, add a row to BUILDS.
 import collections
 import concurrent.futures
 import os
-import re
 import subprocess
 import sys
 from pathlib import Path
+
+from determinism import fused_instructions
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "cross"
@@ -40,19 +41,8 @@ BUILDS = [
 MPFR = {"aarch64-linux-gnu": Path("/usr/lib/aarch64-linux-gnu/libmpfr.so.6")}
 NO_FMA = {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-FMA,-AVX2"}
 
-# Fused multiply-add and multiply-subtract, scalar and vector, by objdump's mnemonics.
-FUSED = {
-    "i686-linux-gnu": r"vfn?m(add|sub)\w*",
-    "aarch64-linux-gnu": r"fn?m(add|sub|ad|sb)|fn?ml[as]|fml[as]l2?|fcmla|bfml\w+",
-    "s390x-linux-gnu": r"m[as][de]br?|[vw]fn?m[as](db|sb|xb)?",
-}
-
-
-def fused_instructions(binary, triple):
-    pattern = re.compile(r"^\s*[0-9a-f]+:\s+(%s)\s" % FUSED[triple], re.MULTILINE)
-    listing = subprocess.run([triple + "-objdump", "-d", "--no-show-raw-insn", str(binary)],
-                             capture_output=True, text=True, check=True).stdout
-    return [m.group(1) for m in pattern.finditer(listing)]
+# The target of each cross compiler, as scripts/determinism.py's scan of fused instructions names it.
+TARGET = {"aarch64-linux-gnu": "aarch64", "s390x-linux-gnu": "s390x", "i686-linux-gnu": "x86"}
 
 
 def run(command, log, env=None):
@@ -141,7 +131,7 @@ def check(spec, reference):
         log = BUILD / spec.name / "build.log"
         return Outcome(["%s: build failed (%s)" % (spec.name, log)], [], [], log)
     failures, notes, compared = [], [], []
-    fused = fused_instructions(binary, spec.triple)
+    fused = fused_instructions(binary, TARGET[spec.triple], spec.triple + "-objdump")
     if fused:
         failures.append("%s: %d fused multiply-add instructions (%s)"
                         % (spec.name, len(fused), ", ".join(sorted(set(fused)))))
