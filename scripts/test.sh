@@ -2,12 +2,14 @@
 # Builds amplion from the CMake presets and runs every test: the GoogleTest suites through CTest and
 # pytest on the dev build (gcc, warnings as errors), the C++ tests on a clang build, the same again
 # on an AddressSanitizer + UndefinedBehaviorSanitizer build, valgrind memcheck over the C++ tests,
-# and the determinism check (tuned gcc and clang builds must give the default build's bits).
+# the determinism check (tuned gcc and clang builds must give the default build's bits), and the
+# engine built for aarch64, s390x and i686 under qemu-user, against x86-64's bits.
 # Each stage keeps its output in build/logs and prints its failures and one summary line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
 ensure_packages
+ensure_foreign_mpfr
 
 PYTEST=("$PY" -m pytest -q -p no:cacheprovider)
 export HYPOTHESIS_PROFILE=ci
@@ -73,7 +75,7 @@ echo "== exact-rotations build (exact preset: correctly rounded sine and cosine)
 # Only what the exact build changes: rotations and cp, their sine and cosine against MPFR on both
 # processor paths (the ctest run includes the path without FMA and AVX2), and the gate tests.
 build exact -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -- --target amplion engine_sincos_test \
-  engine_gates_test engine_reference_test circuit_replay_test
+  engine_gates_test engine_reference_test circuit_replay_test engine_digest
 stage exact-ctest "$CTEST_SUMMARY" ctest --test-dir build/exact --output-on-failure -j 2 \
   -R 'SinCos|sincos|Gate|Reference|Replay'
 stage exact-pytest "$PYTEST_SUMMARY" env AMPLION_EXACT_ROTATIONS=1 \
@@ -120,5 +122,8 @@ stage memcheck '^valgrind: ' memcheck
 
 echo "== determinism (tuned builds give the default build's bits, no fused multiply-add)"
 stage determinism '^determinism: ' "$PY" scripts/determinism.py
+
+echo "== other processors (the engine's digest on aarch64, s390x and i686 under qemu-user)"
+stage cross '^cross: ' "$PY" scripts/cross.py
 
 echo "== all tests passed in $SECONDS s (each stage's time in $LOGS/times.txt)"
