@@ -1,15 +1,9 @@
 # AVX2 variants of individual translation units: each in its own object library, compiled with
 # -mavx2 -mno-fma after every other flag (a builder's -march=... included, so no FMA creeps in),
 # and linked into the library it belongs to. Built only when the compiler targets x86-64, as its
-# own predefined macros say; the code tests the same macro before calling a variant, and picks it
-# at run time only where the processor runs it.
+# own predefined macros say (AMPLION_TARGET_X86_64, from cmake/strict_fp.cmake); the code tests the
+# same macro before calling a variant, and picks it at run time only where the processor runs it.
 include_guard(GLOBAL)
-include(CheckCXXSourceCompiles)
-check_cxx_source_compiles("
-#if !defined(__x86_64__)
-#error not x86-64
-#endif
-int main() { return 0; }" AMPLION_TARGET_X86_64)
 
 # amplion_avx2_unit(<library> <source>): the object library compiles with <library>'s include
 # directories. The two switches stay together at the end of the line: CMake would drop a repeated

@@ -12,7 +12,8 @@ target_compile_definitions(engine PUBLIC AMPLION_EXACT_ROTATIONS=1)
 target_include_directories(engine PRIVATE ${AMPLION_MPFR_INCLUDE_DIR})
 target_link_libraries(engine PRIVATE ${CMAKE_DL_LIBS})
 
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+# LLVM's archive holds x86-64 objects: anything else (32-bit x86 included) takes MPFR alone.
+if(AMPLION_TARGET_X86_64 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   find_library(AMPLION_LLVM_LIBC NAMES libllvmlibc.a REQUIRED
                PATHS /usr/lib/llvm-19/lib /usr/lib/llvm-20/lib /usr/lib/llvm-18/lib
                DOC "LLVM's C library as a static archive (libllvmlibc-19-dev)")

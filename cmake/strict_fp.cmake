@@ -62,11 +62,36 @@ amplion_refuse_unsafe_flags()
 set(AMPLION_STRICT_FP_FLAGS -ffp-contract=off -fno-fast-math -fno-unsafe-math-optimizations
     -fno-associative-math -fno-reciprocal-math -fsigned-zeros -fno-finite-math-only
     $<$<CXX_COMPILER_ID:GNU>:-fno-cx-limited-range>)
+# The target as the compiler sees it with the builder's flags: CMAKE_SYSTEM_PROCESSOR names the
+# host when a builder adds -m32 or only names another compiler. Asked again at every configure,
+# since the flags may have changed. AMPLION_TARGET_X86_64, AMPLION_TARGET_X86_32 and
+# AMPLION_TARGET_AARCH64 are what every architecture decision of the build keys on.
+include(CheckCXXSourceCompiles)
+function(amplion_check_target result condition)
+  unset(${result} CACHE)
+  set(CMAKE_REQUIRED_QUIET ON)
+  set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)  # compiled only: no target libraries needed
+  check_cxx_source_compiles("#if !(${condition})\n#error\n#endif\nint main() { return 0; }"
+                            ${result})
+endfunction()
+amplion_check_target(AMPLION_TARGET_X86_64 "defined(__x86_64__)")
+amplion_check_target(AMPLION_TARGET_X86_32 "defined(__i386__)")
+amplion_check_target(AMPLION_TARGET_AARCH64 "defined(__aarch64__)")
+
 # GCC's vectorizer fuses complex products into vfmaddsub even under -ffp-contract=off once FMA or
-# AVX-512 is enabled (-march=native, -march=x86-64-v3, -mfma), so both are switched off again;
-# x87 arithmetic would round to 80 bits first.
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-  list(APPEND AMPLION_STRICT_FP_FLAGS -mno-fma -mno-fma4 -mno-avx512f -mfpmath=sse)
+# AVX-512 is enabled (-march=native, -march=x86-64-v3, -mfma), so both are switched off again.
+# x87 arithmetic rounds to 80 bits first: 32-bit x86 takes SSE2 for every double (a processor
+# from 2001 on), and src/base refuses any build that would still evaluate in extended precision.
+if(AMPLION_TARGET_X86_64 OR AMPLION_TARGET_X86_32)
+  list(APPEND AMPLION_STRICT_FP_FLAGS -mno-fma -mno-fma4 -mno-avx512f -msse2 -mfpmath=sse)
+endif()
+# GCC's loop vectorizer for aarch64 turns sx and sxdg into fcmla, a fused complex multiply-add,
+# even under -ffp-contract=off (with -march=armv8.3-a or later, -mcpu=neoverse-v1, ...): it skips
+# the rounding of the halves, which changes subnormal results and loses a -0. Only the files that
+# hold those gates take this switch (src/CMakeLists.txt); everything else keeps the vectorizer.
+set(AMPLION_GATE_FP_FLAGS)
+if(AMPLION_TARGET_AARCH64 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(AMPLION_GATE_FP_FLAGS -fno-tree-loop-vectorize)
 endif()
 add_compile_options(${AMPLION_STRICT_FP_FLAGS})
 # Link-time optimisation compiles again at the link step: the same switches go last there too.

@@ -43,8 +43,17 @@ BUILDS = [
           {}, NO_AVX2, "exact"),
 ]
 BUILDER_VARIABLES = ("CFLAGS", "CXXFLAGS", "CPPFLAGS", "LDFLAGS", "CXX", "CC")
-# vfmadd*, vfmsub*, vfmaddsub*, vfnmadd*, ... in either encoding.
-FUSED = re.compile(r"^\s*[0-9a-f]+:\s+(vfn?m\S*)", re.MULTILINE)
+# Fused multiply-adds by target, as objdump names them: on x86 vfmadd*, vfmsub*, vfmaddsub*,
+# vfnmadd*, ... in either encoding; on aarch64 fmadd, fmsub, fnmadd, fnmsub, the vector fmla, fmls,
+# fmlal, fmlsl, the complex fcmla, SVE's fmad, fmsb, fnmad, fnmsb, fnmla, fnmls and the bfloat16
+# bfml*; on s390x madbr, msdbr, maebr, msebr (and their memory forms) and the vector vfma, vfms,
+# vfnma, vfnms with their wf* scalar forms. aarch64's fcadd is no fused instruction: it adds and
+# subtracts, one rounding each, as the written code does.
+FUSED = {
+    "x86": r"vfn?m\S*",
+    "aarch64": r"fn?m(add|sub|ad|sb|la|ls)|fml[as]l2?|fcmla|bfml\S*",
+    "s390x": r"m[as][de]br?|[vw]fn?m[as](db|sb|xb)?",
+}
 
 
 def run(command, log, env=None):
@@ -86,17 +95,20 @@ def digest(module, spec, python):
 FUNCTION = re.compile(r"^[0-9a-f]+ <(.*)>:$", re.MULTILINE)
 
 
-def fused_instructions(module):
-    """The fused instructions of our own code. The exact-rotations build links sincos from LLVM's
-    C library, which runs only where the processor has FMA and rounds correctly with it."""
-    listing = subprocess.run(["objdump", "-d", "--no-show-raw-insn", str(module)],
+def fused_instructions(module, target="x86", objdump="objdump"):
+    """The fused instructions of our own code in `module`, built for `target` (a key of FUSED) and
+    read with that target's `objdump`. The exact-rotations build links sincos from LLVM's C
+    library, which runs only where the processor has FMA and rounds correctly with it."""
+    fused = re.compile(r"^\s*[0-9a-f]+:\s+(%s)\s" % FUSED[target], re.MULTILINE)
+    listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", str(module)],
                              capture_output=True, text=True, check=True).stdout
     found = []
     headers = list(FUNCTION.finditer(listing)) + [None]
     for start, end in zip(headers, headers[1:]):
         if "__llvm_libc_" in start.group(1):
             continue
-        found += FUSED.findall(listing, start.end(), end.start() if end else len(listing))
+        found += [m.group(1) for m in fused.finditer(listing, start.end(),
+                                                     end.start() if end else len(listing))]
     return found
 
 

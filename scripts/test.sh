@@ -2,8 +2,9 @@
 # Builds amplion from the CMake presets and runs every test: the GoogleTest suites through CTest and
 # pytest on the dev build (gcc, warnings as errors), the C++ tests on a clang build and on the
 # exact-rotations build, the packaging tests (pip into fresh venvs), the C++ and Python tests on an
-# AddressSanitizer + UndefinedBehaviorSanitizer build, valgrind memcheck over the C++ tests, and the
-# determinism check (tuned gcc and clang builds must give the default build's bits).
+# AddressSanitizer + UndefinedBehaviorSanitizer build, valgrind memcheck over the C++ tests, the
+# determinism check (tuned gcc and clang builds must give the default build's bits), and the
+# engine built for aarch64, s390x and i686 under qemu-user, against x86-64's bits.
 #
 #   bash scripts/test.sh           everything; what CI runs
 #   bash scripts/test.sh --quick   the dev build, its C++ tests and the Python tests but packaging
@@ -144,8 +145,8 @@ build clang
 stage clang-ctest "$CTEST_SUMMARY" ctest --preset clang
 
 # The exact-rotations build: only what it changes, rotations and cp, their sine and cosine against
-# MPFR on both processor paths (the ctest run includes the path without FMA and AVX2), and the
-# gate tests.
+# MPFR on both processor paths (the ctest run includes the path without FMA and AVX2), the gate
+# tests, and the digest driver that the cross stage compares with.
 build exact
 stage exact-ctest "$CTEST_SUMMARY" ctest --preset exact
 stage exact-pytest "$PYTEST_SUMMARY" env AMPLION_EXACT_ROTATIONS=1 \
@@ -190,6 +191,10 @@ memcheck() {
 stage memcheck '^valgrind: ' memcheck
 
 stage determinism '^determinism: ' "$PY" scripts/determinism.py
+
+# The engine's digest on aarch64, s390x and i686 under qemu-user, against x86-64's.
+ensure_foreign_mpfr
+stage cross '^cross: ' "$PY" scripts/cross.py
 
 summary
 echo "== all tests passed in $SECONDS s (each stage's time in $LOGS/times.txt)"

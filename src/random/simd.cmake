@@ -1,7 +1,7 @@
 # Instruction-set variants of the ChaCha block function: each in its own object library with its
 # own flags, linked into the random library. No FMA anywhere; the choice among them is made at
 # run time. They see the random folder's headers only.
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+if(AMPLION_TARGET_X86_64)
   foreach(isa IN ITEMS sse2 avx2)
     add_library(amplion_chacha_${isa} OBJECT ${CMAKE_CURRENT_LIST_DIR}/chacha_${isa}.cpp)
     target_include_directories(amplion_chacha_${isa} PRIVATE

@@ -56,6 +56,21 @@ void fill(Register& reg, std::uint64_t salt = 1) {
   for (Complex64& a : reg.mutable_amplitudes()) a = Complex64{next(), next()};
 }
 
+// fill, then a NaN in every third part: both signs, quiet and signalling, each with its own
+// payload. The gates that only move or negate amplitudes keep every bit of them.
+void fill_with_nans(Register& reg, std::uint64_t salt) {
+  constexpr std::uint64_t kKinds[] = {0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000000,
+                                      0xFFF0000000000000};
+  fill(reg, salt);
+  std::uint64_t k = 0;
+  for (Complex64& a : reg.mutable_amplitudes()) {
+    for (double* part : {&a.re, &a.im}) {
+      if (k % 3 == 1) *part = std::bit_cast<double>(kKinds[k / 3 % 4] | (salt << 20) | (k + 1));
+      ++k;
+    }
+  }
+}
+
 // Parts mixing ordinary values with signed zeros, subnormals, the largest double, infinities and
 // NaNs (with a payload, and negative), so that every lane of every pass meets each of them.
 void fill_special(Register& reg, std::uint64_t salt) {
@@ -235,17 +250,20 @@ TEST(GateNonFinite, CpWithNaNAngleWritesOnlyWhereBothBitsAreSet) {
 }
 
 TEST(GateNonFinite, ZAndCzFlipSignBitsOfNaNAndZero) {
-  constexpr std::uint64_t kNaN = 0x7FF8000000000001;
   const std::vector<std::pair<const char*, std::function<Status(Register&)>>> gates = {
       {"z", [](Register& r) { return r.z(0); }},
       {"cz", [](Register& r) { return r.cz(0, 0); }},
   };
-  for (const auto& [name, gate] : gates) {
-    SCOPED_TRACE(name);
-    Register reg = make_register(1);
-    reg.mutable_amplitudes()[1] = Complex64{std::bit_cast<double>(kNaN), -0.0};
-    expect_ok(gate(reg));
-    EXPECT_EQ(words(reg), (Words{kOne, kZero, kNaN | kNegZero, kZero}));
+  // quiet, signalling, and negative signalling with their payloads
+  const std::uint64_t nans[] = {0x7FF8000000000001, 0x7FF0000000000002, 0xFFF00000000A0003};
+  for (const std::uint64_t nan : nans) {
+    for (const auto& [name, gate] : gates) {
+      SCOPED_TRACE(name);
+      Register reg = make_register(1);
+      reg.mutable_amplitudes()[1] = Complex64{std::bit_cast<double>(nan), -0.0};
+      expect_ok(gate(reg));
+      EXPECT_EQ(words(reg), (Words{kOne, kZero, nan ^ kNegZero, kZero}));
+    }
   }
 }
 
@@ -526,6 +544,7 @@ TEST(GateExchanges, EveryIndexCombinationMatchesTheDefinition) {
           Exchange e;
         };
         const std::vector<Call> calls = {
+            {"x", [&](Register& g) { return g.x(p); }, {0, b(p), b(p)}},
             {"cx", [&](Register& g) { return g.cx(p, q); }, {b(p), b(q), b(q)}},
             {"swap", [&](Register& g) { return g.swap(p, q); }, {b(p), b(q), b(p) | b(q)}},
             {"ccx", [&](Register& g) { return g.ccx(p, q, r); }, {b(p) | b(q), b(r), b(r)}},
@@ -536,7 +555,7 @@ TEST(GateExchanges, EveryIndexCombinationMatchesTheDefinition) {
           SCOPED_TRACE(std::string(c.name) + " " + std::to_string(p) + std::to_string(q) +
                        std::to_string(r));
           Register reg = make_register(kQubits);
-          fill(reg, p * 9 + q * 3 + r + 1);
+          fill_with_nans(reg, p * 9 + q * 3 + r + 1);
           const std::vector<Complex64> before(reg.amplitudes().begin(), reg.amplitudes().end());
           expect_ok(c.gate(reg));
           Register expected = make_register(kQubits);
