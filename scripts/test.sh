@@ -30,19 +30,21 @@ PYTEST=("$PY" -m pytest -q -rs -p no:cacheprovider)
 export HYPOTHESIS_PROFILE=ci
 LOGS=build/logs
 mkdir -p "$LOGS"
-rm -f "$LOGS"/*.log
+rm -f "$LOGS"/*.log "$LOGS"/.times.*
 : >"$LOGS/times.txt"
 
 # Lines that only say how far a tool has got: ninja's steps, CTest's passed tests, pytest's dots.
 PROGRESS='^\[[0-9]+/[0-9]+\] |^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^[.sxX]+ *(\[ *[0-9]+%\])?$'
 
 # Sets CPU to the processor seconds used so far by this shell's finished children. `times` runs in
-# this shell: a subshell would count only its own children.
+# this shell: a subshell would count only its own children. The file is the shell's own, since
+# stages beside each other are shells of their own.
 read_cpu() {
-  times >"$LOGS/.times"
+  local file="$LOGS/.times.$BASHPID"
+  times >"$file"
   CPU=$(awk 'NR == 2 {
     split($1, u, /[ms]/); split($2, s, /[ms]/); printf "%.1f", u[1] * 60 + u[2] + s[1] * 60 + s[2]
-  }' "$LOGS/.times")
+  }' "$file")
 }
 
 # How far the stage writing `log` has got: pytest's count of tests done, or the last step that
@@ -59,10 +61,10 @@ progress() {
   echo "${last:-no output yet}"
 }
 
-STAGES=()
 # stage <name> <summary pattern> <command...>: runs the command with its output in the stage's
 # log; on success prints the last line matching the pattern (the tools' own summary, which CI
-# reads), on failure the log without its progress lines, and stops.
+# reads), on failure the log without its progress lines, and stops. Its name, wall seconds and
+# processor seconds go to times.txt.
 stage() {
   local name=$1 summary=$2 log="$LOGS/$1.log" start=$SECONDS cpu heart wall used status=0
   read_cpu
@@ -79,8 +81,7 @@ stage() {
   wall=$((SECONDS - start))
   read_cpu
   used=$(awk -v a="$cpu" -v b="$CPU" 'BEGIN { printf "%.0f", b - a }')
-  STAGES+=("$name $wall $used")
-  echo "$name $wall s wall, $used s cpu" >>"$LOGS/times.txt"
+  echo "$name $wall $used" >>"$LOGS/times.txt"
   if ((status != 0)); then
     grep -avE "$PROGRESS" "$log" || true
     echo "FAILED: $name after $wall s: $* (full output in $log)"
@@ -88,6 +89,22 @@ stage() {
   fi
   grep -aE "$summary" "$log" | tail -n 1 || true
   echo "== $name: done in $wall s ($used s of processor time)"
+}
+
+# A stage that runs beside the next ones, on the processor time that one-threaded stages leave
+# (pytest, mostly). Its lines interleave with theirs, each carrying its name; a failure stops the
+# run at the next join.
+BACKGROUND=()
+# A run that stops early takes the background stages and their commands with it.
+trap 'for pid in "${BACKGROUND[@]}"; do pkill -P "$pid" 2>/dev/null; kill "$pid" 2>/dev/null; done' EXIT
+stage_beside() {
+  stage "$@" &
+  BACKGROUND+=($!)
+}
+join_stages() {
+  local pid
+  for pid in "${BACKGROUND[@]}"; do wait "$pid" || exit 1; done
+  BACKGROUND=()
 }
 
 build() {  # build <preset>: configure and build with the preset of that name
@@ -102,14 +119,13 @@ NO_PACKAGING=(--ignore=tests/python/test_packaging.py)
 summary() {
   echo
   echo "stage                  wall s   cpu s"
-  local row name wall used total_wall=0 total_cpu=0
-  for row in "${STAGES[@]}"; do
-    read -r name wall used <<<"$row"
+  local name wall used total_cpu=0
+  while read -r name wall used; do
     printf '%-22s %7d %7d\n' "$name" "$wall" "$used"
     total_cpu=$((total_cpu + used))
-  done
-  printf '%-22s %7d %7d\n' "all (with setup)" "$SECONDS" "$total_cpu"
-  echo "total $SECONDS s wall, $total_cpu s cpu" >>"$LOGS/times.txt"
+  done <"$LOGS/times.txt"
+  printf '%-22s %7d %7d\n' "all, with setup" "$SECONDS" "$total_cpu"
+  echo "total $SECONDS $total_cpu" >>"$LOGS/times.txt"
   # pytest -rs lines: "SKIPPED [count] file:line: reason", summed by stage and reason.
   local skips
   skips=$(for log in "$LOGS"/*pytest*.log; do
@@ -126,14 +142,17 @@ summary() {
 
 build dev
 stage dev-ctest "$CTEST_SUMMARY" ctest --preset dev
-stage dev-pytest "$PYTEST_SUMMARY" env PYTHONPATH="$PWD/build/dev/python" "${PYTEST[@]}" \
-  "${NO_PACKAGING[@]}" tests/python
+DEV_PYTEST=(dev-pytest "$PYTEST_SUMMARY" env PYTHONPATH="$PWD/build/dev/python" "${PYTEST[@]}"
+            "${NO_PACKAGING[@]}" tests/python)
 
 if ((QUICK)); then
+  stage "${DEV_PYTEST[@]}"
   summary
   echo "== quick run passed in $SECONDS s; bash scripts/test.sh runs everything"
   exit 0
 fi
+
+stage_beside "${DEV_PYTEST[@]}"
 
 # amplion's types reach mypy through a link named like the module: mypy finds -stubs packages only
 # in site-packages.
@@ -143,6 +162,7 @@ stage kit-mypy '^Success' env MYPYPATH=build/mypy-stubs "$PY" -m mypy --strict \
 
 build clang
 stage clang-ctest "$CTEST_SUMMARY" ctest --preset clang
+join_stages
 
 # The exact-rotations build: only what it changes, rotations and cp, their sine and cosine against
 # MPFR on both processor paths (the ctest run includes the path without FMA and AVX2), the gate
@@ -165,7 +185,7 @@ stage asan-ctest "$CTEST_SUMMARY" ctest --preset asan
 # itself are ignored by the leak check (a two-frame context), so a leak of ours is still reported.
 # Impossible sizes are requested on purpose; the sanitizer must return null for them, as malloc
 # does.
-stage asan-pytest "$PYTEST_SUMMARY" env \
+stage_beside asan-pytest "$PYTEST_SUMMARY" env \
   ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
@@ -174,23 +194,29 @@ stage asan-pytest "$PYTEST_SUMMARY" env \
   "${PYTEST[@]}" "${NO_PACKAGING[@]}" tests/python
 
 # One valgrind start per test program: CTest's memcheck would start one per test case (about 100),
-# for five times the processor time.
+# for five times the processor time. Two programs run at a time; the interrupt test, whose
+# registers of 2^21 amplitudes make it the longest by far under valgrind, starts first.
+valgrind_one() {  # valgrind_one <program>: prints its log and fails when valgrind finds anything
+  local log
+  log="$LOGS/$(basename "$1").valgrind.log"
+  echo "valgrind $(basename "$1")"
+  valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+    "$1" --gtest_brief=1 >"$log" 2>&1 || { cat "$log"; echo "valgrind: $1 failed"; return 1; }
+}
 memcheck() {
-  local t failed=0 n=0
+  local longest=build/dev/tests/cpp/circuit_interrupt_test programs=() t
+  for t in build/dev/tests/cpp/*_test; do [ "$t" = "$longest" ] || programs+=("$t"); done
   # The exact build's sine and cosine test, on a few thousand angles instead of a million.
-  export AMPLION_SINCOS_ANGLES=3000
-  for t in build/dev/tests/cpp/*_test build/exact/tests/cpp/engine_sincos_test; do
-    n=$((n + 1))
-    echo "valgrind $n: $(basename "$t")"
-    valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
-      "$t" --gtest_brief=1 >"$LOGS/$(basename "$t").valgrind.log" 2>&1 ||
-      { cat "$LOGS/$(basename "$t").valgrind.log"; echo "valgrind: $t failed"; failed=1; }
-  done
-  ((failed == 0)) && echo "valgrind: $n test programs, no errors, no definite or indirect leaks"
+  programs=("$longest" "${programs[@]}" build/exact/tests/cpp/engine_sincos_test)
+  export -f valgrind_one
+  export LOGS AMPLION_SINCOS_ANGLES=3000
+  printf '%s\0' "${programs[@]}" | xargs -0 -n 1 -P 2 bash -c 'valgrind_one "$1"' _ &&
+    echo "valgrind: ${#programs[@]} test programs, no errors, no definite or indirect leaks"
 }
 stage memcheck '^valgrind: ' memcheck
 
 stage determinism '^determinism: ' "$PY" scripts/determinism.py
+join_stages
 
 # The engine's digest on aarch64, s390x and i686 under qemu-user, against x86-64's.
 ensure_foreign_mpfr
