@@ -166,15 +166,18 @@ def main():
         else:
             reference["exact"] = digest([str(binary), "--rotations"])[1]
 
+    def run(spec):  # one row, with a line as it ends for the test command's progress
+        outcome = check(spec, reference)
+        print("build %s: %s" % (spec.name, ", ".join(outcome.compared) or "failed"), flush=True)
+        return outcome
+
     # Two rows at a time: while one configures or runs under qemu, the other compiles.
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-        outcomes = list(pool.map(lambda spec: check(spec, reference), BUILDS))
+        outcomes = list(pool.map(run, BUILDS))
     failures, notes = [], []
-    for spec, outcome in zip(BUILDS, outcomes):
+    for outcome in outcomes:
         if outcome.log:
             print(outcome.log.read_text().rstrip())
-        if outcome.compared:
-            print("  %s: %s" % (spec.name, ", ".join(outcome.compared)))
         failures += outcome.failures
         notes += outcome.notes
     if not x87_refused(BUILD / "x87.log"):

@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
 ensure_packages
-configure_and_build build/release -DCMAKE_BUILD_TYPE=Release -DAMPLION_BUILD_TESTS=OFF
+build_preset release
 PYTHONPATH="$PWD/build/release/python" "$PY" examples/demo.py

@@ -7,6 +7,7 @@ code. The reference is built in the same run, since rotations follow this machin
 To add a build, add a row to BUILDS.
 """
 import collections
+import concurrent.futures
 import os
 import re
 import shutil
@@ -112,19 +113,34 @@ def fused_instructions(module, target="x86", objdump="objdump"):
     return found
 
 
+def build_key(spec):
+    return (spec.cxx, tuple(spec.cmake), tuple(sorted(spec.flags.items())))
+
+
 def main():
     python = sys.executable
-    rows, failures, built = [], [], {}
-    for spec in BUILDS:
-        key = (spec.cxx, tuple(spec.cmake), tuple(sorted(spec.flags.items())))
-        if key not in built:
-            built[key] = build(spec, python)
-        module, log = built[key]
-        if module is None:
-            print(log.read_text().rstrip())
-            failures.append("%s: build failed (%s)" % (spec.name, log))
-            continue
-        rows.append((spec, digest(module, spec, python), fused_instructions(module)))
+    rows, failures = [], []
+    # Two builds at a time, so that one compiles while the other configures or runs its digest.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        first = {}
+        for spec in BUILDS:
+            first.setdefault(build_key(spec), spec)
+        builds = {key: pool.submit(build, spec, python) for key, spec in first.items()}
+
+        def check(spec):
+            module, log = builds[build_key(spec)].result()
+            if module is None:
+                return spec, None, log
+            found = digest(module, spec, python), fused_instructions(module)
+            print("build %s: %s" % (spec.name, found[0]), flush=True)
+            return spec, found, log
+
+        for spec, found, log in pool.map(check, BUILDS):
+            if found is None:
+                print(log.read_text().rstrip())
+                failures.append("%s: build failed (%s)" % (spec.name, log))
+                continue
+            rows.append((spec,) + found)
     references = {}
     for spec, value, fused in rows:
         reference = references.setdefault(spec.group, (spec.name, value))

@@ -1,5 +1,5 @@
-# Sourced by test.sh and demo.sh: installs what a fresh Debian machine lacks, picks the interpreter
-# and builds the module. Sets PY (an interpreter with NumPy and pytest) and BUILD (the build folder).
+# Sourced by test.sh and demo.sh: installs what a fresh Debian machine lacks and picks the
+# interpreter. Sets PY (an interpreter with NumPy and pytest).
 
 PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev python3-dev python3-venv
           python3-numpy python3-pytest python3-hypothesis python3-pip python3-matplotlib mypy
@@ -54,10 +54,8 @@ ensure_foreign_mpfr() {
 # Debian's interpreter has NumPy and pytest; a `python3` found first on PATH may not.
 PY=/usr/bin/python3
 
-# configure_and_build <build dir> [extra cmake arguments...]
-configure_and_build() {
-  local dir=$1
-  shift
-  cmake -S . -B "$dir" -G Ninja -DPython_EXECUTABLE="$PY" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+# build_preset <preset>: configures and builds build/<preset> from CMakePresets.json.
+build_preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
 }

@@ -1,6 +1,7 @@
 """amplion's build backend: runs CMake, the one build definition, and packs amplion.abi3.so with its
-type stubs and the pure-Python package amplion_kit into a cp38-abi3 wheel. It needs only the standard library and CMake, so pip builds
-offline from a fresh venv of any CPython from 3.8 on:
+type stubs, the pure-Python package amplion_kit and the license files into a cp38-abi3 wheel. It
+needs only the standard library and CMake, so pip builds offline from a fresh venv of any CPython
+from 3.8 on:
 
     python -m pip install .
     python -m pip install -e .            # the module stays in the build folder below
@@ -15,14 +16,17 @@ Settings (pip: --config-settings=NAME=VALUE; values true/false, 1/0, on/off, yes
 
     exact-rotations   builds with -DAMPLION_EXACT_ROTATIONS=ON and versions the wheel X.Y.Z+exact;
                       AMPLION_EXACT_ROTATIONS=1 in the environment does the same when the setting
-                      is not given.
+                      is not given. This module links parts of LLVM's C library: its wheel carries
+                      their notice (licenses/LLVM-libc.txt) beside LICENSE.
+
+The metadata is pyproject.toml's [project] table, read with tomllib; interpreters older than 3.11
+read PROJECT_WITHOUT_TOMLLIB below, which a test keeps equal to it.
 """
 import base64
 import csv
 import hashlib
 import io
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -41,135 +45,57 @@ STUBS = "amplion-stubs/__init__.pyi"
 # The pure-Python companion package, installed beside the module.
 KIT = "python/amplion_kit"
 
-# Everything a build reads; the sdist holds these and nothing else.
-SDIST_FILES = ["pyproject.toml", "README.md", "CMakeLists.txt", "tools/amplion_build.py"]
-SDIST_DIRS = ["amplion-stubs", "cmake", "math_core", "python", "src"]
+# Everything a build reads, and the licenses; the sdist holds these and nothing else.
+SDIST_FILES = ["pyproject.toml", "README.md", "LICENSE", "CMakeLists.txt",
+               "tools/amplion_build.py"]
+SDIST_DIRS = ["amplion-stubs", "cmake", "licenses", "math_core", "python", "src"]
 
-PROJECT_KEYS = {"name", "version", "description", "readme", "requires-python", "classifiers",
-                "dependencies", "optional-dependencies"}
+# The license files every wheel carries in its dist-info/licenses. The exact-rotations module
+# links parts of LLVM's C library, which come under a notice of their own.
+LICENSE_FILES = ["LICENSE"]
+EXACT_LICENSE_FILES = LICENSE_FILES + ["licenses/LLVM-libc.txt"]
+EXACT_LICENSE = " AND Apache-2.0 WITH LLVM-exception"
+
+PROJECT_KEYS = {"name", "version", "description", "readme", "requires-python", "license",
+                "classifiers", "dependencies", "optional-dependencies"}
 BOOLEANS = {"true": True, "1": True, "on": True, "yes": True,
             "false": False, "0": False, "off": False, "no": False}
 
 
 # --- pyproject.toml ------------------------------------------------------------------------------
 
-_TOKEN = re.compile(r"""
-    (?P<space>[ \t]+|\#[^\n]*)
-  | (?P<newline>\r?\n)
-  | (?P<basic>"(?:[^"\\\n]|\\.)*")
-  | (?P<literal>'[^'\n]*')
-  | (?P<bare>[A-Za-z0-9_-]+)
-  | (?P<punct>[\[\]=,.])
-""", re.VERBOSE)
-_ESCAPES = {"b": "\b", "t": "\t", "n": "\n", "f": "\f", "r": "\r", '"': '"', "\\": "\\"}
+# pyproject.toml's [project] table for interpreters without tomllib (3.8 to 3.10). A test reads
+# pyproject.toml with tomllib and checks that this is the same table.
+PROJECT_WITHOUT_TOMLLIB = {
+    "name": "amplion",
+    "version": "0.1.0",
+    "description": "A quantum state-vector simulator: one stable-ABI CPython extension module, "
+                   "bit-for-bit reproducible",
+    "readme": "README.md",
+    "requires-python": ">=3.8",
+    "license": {"text": "Apache-2.0"},
+    "classifiers": [
+        "License :: OSI Approved :: Apache Software License",
+        "Programming Language :: C++",
+        "Programming Language :: Python :: 3",
+        "Programming Language :: Python :: Implementation :: CPython",
+        "Operating System :: POSIX :: Linux",
+        "Topic :: Scientific/Engineering :: Physics",
+        "Typing :: Typed",
+    ],
+    "dependencies": [],
+    "optional-dependencies": {"numpy": ["numpy"], "dask": ["distributed"], "progress": ["tqdm"]},
+}
 
 
-def _unescape(body):
-    def one(match):
-        code = match.group(1)
-        if code[0] in "uU":
-            return chr(int(code[1:], 16))
-        if code not in _ESCAPES:
-            raise ValueError("unsupported escape \\%s in pyproject.toml" % code)
-        return _ESCAPES[code]
-    return re.sub(r"\\(u[0-9A-Fa-f]{4}|U[0-9A-Fa-f]{8}|.)", one, body)
-
-
-def loads_toml(text):
-    """Reads the part of TOML that pyproject.toml uses: [tables], keys, basic and literal strings,
-    and arrays of strings. tomllib reads it on 3.11 and later; this serves 3.8 to 3.10."""
-    tokens, pos = [], 0
-    while pos < len(text):
-        match = _TOKEN.match(text, pos)
-        if not match:
-            raise ValueError("unsupported TOML in pyproject.toml line %d"
-                             % (text.count("\n", 0, pos) + 1))
-        pos = match.end()
-        if match.lastgroup == "punct":
-            tokens.append((match.group(), match.group()))
-        elif match.lastgroup != "space":
-            tokens.append((match.lastgroup, match.group()))
-    tokens.append(("newline", "\n"))
-
-    index = 0
-
-    def take(*kinds):
-        nonlocal index
-        kind, token = tokens[index]
-        if kind not in kinds:
-            raise ValueError("unexpected %r in pyproject.toml" % token)
-        index += 1
-        return kind, token
-
-    def skip_newlines():
-        nonlocal index
-        while index < len(tokens) - 1 and tokens[index][0] == "newline":
-            index += 1
-
-    def string(kind, token):
-        return _unescape(token[1:-1]) if kind == "basic" else token[1:-1]
-
-    def key():
-        kind, token = take("bare", "basic", "literal")
-        return token if kind == "bare" else string(kind, token)
-
-    def dotted_key():
-        parts = [key()]
-        while tokens[index][0] == ".":
-            take(".")
-            parts.append(key())
-        return parts
-
-    def value():
-        kind, token = take("basic", "literal", "[")
-        if kind != "[":
-            return string(kind, token)
-        items = []
-        skip_newlines()
-        while tokens[index][0] != "]":
-            items.append(value())
-            skip_newlines()
-            if tokens[index][0] != ",":
-                break
-            take(",")
-            skip_newlines()
-        take("]")
-        return items
-
-    def descend(table, keys):
-        for name in keys:
-            table = table.setdefault(name, {})
-            if not isinstance(table, dict):
-                raise ValueError("pyproject.toml: %s is not a table" % ".".join(keys))
-        return table
-
-    data = {}
-    table = data
-    skip_newlines()
-    while index < len(tokens) - 1:
-        if tokens[index][0] == "[":
-            take("[")
-            table = descend(data, dotted_key())
-            take("]")
-        else:
-            keys = dotted_key()
-            take("=")
-            parent = descend(table, keys[:-1])
-            if keys[-1] in parent:
-                raise ValueError("pyproject.toml: %s is defined twice" % ".".join(keys))
-            parent[keys[-1]] = value()
-        take("newline")
-        skip_newlines()
-    return data
-
-
-def read_pyproject():
-    text = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
+def read_project():
+    """pyproject.toml's [project] table."""
     try:
         import tomllib
     except ImportError:
-        return loads_toml(text)
-    return tomllib.loads(text)
+        return PROJECT_WITHOUT_TOMLLIB
+    with open(ROOT / "pyproject.toml", "rb") as f:
+        return tomllib.load(f)["project"]
 
 
 # --- settings and metadata -----------------------------------------------------------------------
@@ -193,13 +119,14 @@ def exact_rotations(config_settings):
 
 def project(exact):
     """The [project] table, its version carrying +exact for the exact-rotations variant."""
-    table = dict(read_pyproject()["project"])
+    table = dict(read_project())
     unsupported = sorted(set(table) - PROJECT_KEYS)
     if unsupported:
         raise ValueError("pyproject.toml: [project] keys %s are not supported by "
                          "tools/amplion_build.py" % ", ".join(unsupported))
     if exact:
         table["version"] += "+exact"
+        table["license"] = {"text": table["license"]["text"] + EXACT_LICENSE}
     return table
 
 
@@ -208,6 +135,8 @@ def metadata(table):
              "Name: " + table["name"],
              "Version: " + table["version"],
              "Summary: " + table.get("description", "")]
+    if "license" in table:
+        lines.append("License: " + table["license"]["text"])
     if "requires-python" in table:
         lines.append("Requires-Python: " + table["requires-python"])
     lines += ["Classifier: " + c for c in table.get("classifiers", [])]
@@ -287,12 +216,14 @@ def _record_hash(data):
     return "sha256=" + base64.urlsafe_b64encode(digest).rstrip(b"=").decode()
 
 
-def _write_wheel(wheel_directory, table, files):
+def _write_wheel(wheel_directory, table, exact, files):
     """files: (name in the wheel, bytes, executable) for everything but the dist-info."""
     wheel_name, wheel_text = _wheel_file(table)
     info = _dist_info(table)
-    files = list(files) + [(info + "/METADATA", metadata(table).encode(), False),
-                           (info + "/WHEEL", wheel_text.encode(), False)]
+    licenses = [(info + "/licenses/" + Path(name).name, (ROOT / name).read_bytes(), False)
+                for name in (EXACT_LICENSE_FILES if exact else LICENSE_FILES)]
+    files = list(files) + licenses + [(info + "/METADATA", metadata(table).encode(), False),
+                                      (info + "/WHEEL", wheel_text.encode(), False)]
     record = io.StringIO()
     writer = csv.writer(record, lineterminator="\n")
     Path(wheel_directory).mkdir(parents=True, exist_ok=True)
@@ -359,11 +290,16 @@ def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
 prepare_metadata_for_build_editable = prepare_metadata_for_build_wheel
 
 
+def pack_wheel(wheel_directory, exact, module_folder):
+    """Writes the wheel of the module built in `module_folder`, with the stubs and the kit."""
+    module = (Path(module_folder) / MODULE).read_bytes()
+    return _write_wheel(wheel_directory, project(exact), exact,
+                        [(MODULE, module, True), _stubs(), *_kit()])
+
+
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     exact = exact_rotations(config_settings)
-    table = project(exact)
-    module = (build_module(exact) / MODULE).read_bytes()
-    return _write_wheel(wheel_directory, table, [(MODULE, module, True), _stubs(), *_kit()])
+    return pack_wheel(wheel_directory, exact, build_module(exact))
 
 
 def build_editable(wheel_directory, config_settings=None, metadata_directory=None):
@@ -373,7 +309,7 @@ def build_editable(wheel_directory, config_settings=None, metadata_directory=Non
     table = project(exact)
     folder = build_module(exact)
     pth = ("__editable__.%s.pth" % table["name"], (str(folder) + "\n").encode(), False)
-    return _write_wheel(wheel_directory, table, [pth, _stubs()])
+    return _write_wheel(wheel_directory, table, exact, [pth, _stubs()])
 
 
 def build_sdist(sdist_directory, config_settings=None):

@@ -131,16 +131,24 @@ PyObject* method_noargs(PyObject* self, PyObject*) noexcept {
   });
 }
 
-// A row for a method without arguments (METH_NOARGS).
-template <auto Op, Borrow Kind>
-PyMethodDef noargs_def(const char* name, const char* doc) {
-  return {name, &method_noargs<Op, Kind>, METH_NOARGS, doc};
-}
-
 template <auto Fn>
 PyMethodDef method_def(const char* name, const char* doc) {
   return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Fn)),
           METH_VARARGS | METH_KEYWORDS, doc};
+}
+
+// The row of the method that `Params` describes: its name, and its text signature as the
+// docstring, both read from the list.
+template <auto Op, const ParamList& Params, Borrow Kind>
+PyMethodDef method_row() {
+  return method_def<method<Op, Params, Kind>>(Params.method, kTextSignature<Params>.data());
+}
+
+// The row of a method without arguments (METH_NOARGS); `Params` lists none.
+template <auto Op, const ParamList& Params, Borrow Kind>
+PyMethodDef noargs_row() {
+  static_assert(Params.count == 0, "a method without arguments lists no parameters");
+  return {Params.method, &method_noargs<Op, Kind>, METH_NOARGS, kTextSignature<Params>.data()};
 }
 
 }  // namespace amplion::binding

@@ -16,9 +16,8 @@ namespace amplion::lib {
 namespace {
 
 using binding::Borrow;
-using binding::method;
-using binding::method_def;
-using binding::noargs_def;
+using binding::method_row;
+using binding::noargs_row;
 using binding::ParamList;
 using circuit::Circuit;
 using engine::Register;
@@ -31,6 +30,7 @@ inline constexpr ParamList kCircuitNew{kCls, "__new__", {"n_qubits"}, 1, 1};
 AMPLION_GATES(AMPLION_CIRCUIT_PARAMS)
 #undef AMPLION_CIRCUIT_PARAMS
 inline constexpr ParamList kCircuitRun{kCls, "run", {"shots", "seed"}, 2, 1};
+inline constexpr ParamList kCircuitStatevector{kCls, "statevector", {}, 0, 0};
 inline constexpr ParamList kCircuitApplyGates{kCls, "apply_gates", {"sv"}, 1, 1};
 
 PyObject* circuit_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
@@ -67,16 +67,14 @@ PyMethodDef kMethods[] = {
   AMPLION_GATE_METHOD_DEF(&Circuit::name, kCircuit##Kind, name, params, doc)
     AMPLION_GATES(AMPLION_CIRCUIT_GATE)
 #undef AMPLION_CIRCUIT_GATE
-    method_def<method<&run, kCircuitRun, Borrow::kShared>>(
-        "run", "run($self, shots, seed=None)\n--\n\n"),
-    noargs_def<&statevector, Borrow::kShared>("statevector", "statevector($self)\n--\n\n"),
-    method_def<method<&apply_gates, kCircuitApplyGates, Borrow::kShared>>(
-        "apply_gates", "apply_gates($self, sv)\n--\n\n"),
+    method_row<&run, kCircuitRun, Borrow::kShared>(),
+    noargs_row<&statevector, kCircuitStatevector, Borrow::kShared>(),
+    method_row<&apply_gates, kCircuitApplyGates, Borrow::kShared>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>("QuantumCircuit(n_qubits)\n--\n\n")},
+    {Py_tp_doc, const_cast<char*>(binding::kTextSignature<kCircuitNew>.data())},
     {Py_tp_new, reinterpret_cast<void*>(&circuit_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc_instance<Circuit>)},
     {Py_tp_methods, kMethods},

@@ -15,10 +15,9 @@ namespace amplion::lib {
 namespace {
 
 using binding::Borrow;
-using binding::method;
-using binding::method_def;
 using binding::method_noargs;
-using binding::noargs_def;
+using binding::method_row;
+using binding::noargs_row;
 using binding::ParamList;
 using engine::Register;
 
@@ -31,6 +30,9 @@ inline constexpr ParamList kStateVecCxCpp{kCls, "cx_cpp", {"c", "t"}, 2, 2};
 inline constexpr ParamList kStateVecCcxCpp{kCls, "ccx_cpp", {"c1", "c2", "t"}, 3, 3};
 inline constexpr ParamList kStateVecCswapCpp{kCls, "cswap_cpp", {"c", "t1", "t2"}, 3, 3};
 inline constexpr ParamList kStateVecAmplitude{kCls, "amplitude", {"i"}, 1, 1};
+inline constexpr ParamList kStateVecAmplitudes{kCls, "amplitudes", {}, 0, 0};
+inline constexpr ParamList kStateVecStatevector{kCls, "statevector", {}, 0, 0};
+inline constexpr ParamList kStateVecLength{kCls, "length", {}, 0, 0};
 #define AMPLION_STATEVEC_PARAMS(Kind, name, params, circuit_params, doc, ...) \
   AMPLION_GATE_PARAM_LIST(kStateVec##Kind, kCls, name, params)
 AMPLION_GATES(AMPLION_STATEVEC_PARAMS)
@@ -78,29 +80,21 @@ PyObject* get_n_qubits(PyObject* self, void*) noexcept {
 }
 
 PyMethodDef kMethods[] = {
-    method_def<method<&Register::h_cpp, kStateVecHCpp, Borrow::kExclusive>>(
-        "h_cpp", "h_cpp($self, q)\n--\n\n"),
-    method_def<method<&Register::x_cpp, kStateVecXCpp, Borrow::kExclusive>>(
-        "x_cpp", "x_cpp($self, q)\n--\n\n"),
-    method_def<method<&Register::cx_cpp, kStateVecCxCpp, Borrow::kExclusive>>(
-        "cx_cpp", "cx_cpp($self, c, t)\n--\n\n"),
-    method_def<method<&Register::ccx_cpp, kStateVecCcxCpp, Borrow::kExclusive>>(
-        "ccx_cpp", "ccx_cpp($self, c1, c2, t)\n--\n\n"),
-    method_def<method<&Register::cswap_cpp, kStateVecCswapCpp, Borrow::kExclusive>>(
-        "cswap_cpp", "cswap_cpp($self, c, t1, t2)\n--\n\n"),
-    method_def<method<&amplitude, kStateVecAmplitude, Borrow::kShared>>(
-        "amplitude", "amplitude($self, i)\n--\n\n"),
-    noargs_def<&amplitudes, Borrow::kShared>("amplitudes", "amplitudes($self)\n--\n\n"),
-    noargs_def<&amplitudes, Borrow::kShared>("statevector", "statevector($self)\n--\n\n"),
-    noargs_def<&length, Borrow::kShared>("length", "length($self)\n--\n\n"),
+    method_row<&Register::h_cpp, kStateVecHCpp, Borrow::kExclusive>(),
+    method_row<&Register::x_cpp, kStateVecXCpp, Borrow::kExclusive>(),
+    method_row<&Register::cx_cpp, kStateVecCxCpp, Borrow::kExclusive>(),
+    method_row<&Register::ccx_cpp, kStateVecCcxCpp, Borrow::kExclusive>(),
+    method_row<&Register::cswap_cpp, kStateVecCswapCpp, Borrow::kExclusive>(),
+    method_row<&amplitude, kStateVecAmplitude, Borrow::kShared>(),
+    noargs_row<&amplitudes, kStateVecAmplitudes, Borrow::kShared>(),
+    noargs_row<&amplitudes, kStateVecStatevector, Borrow::kShared>(),
+    noargs_row<&length, kStateVecLength, Borrow::kShared>(),
 #define AMPLION_STATEVEC_GATE(Kind, name, params, circuit_params, doc, ...) \
   AMPLION_GATE_METHOD_DEF(&Register::name, kStateVec##Kind, name, params, doc)
     AMPLION_GATES(AMPLION_STATEVEC_GATE)
 #undef AMPLION_STATEVEC_GATE
-    method_def<method<&measure_counts, kStateVecMeasureCounts, Borrow::kExclusive>>(
-        "measure_counts", "measure_counts($self, shots, seed=None)\n--\n\n"),
-    method_def<method<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>>(
-        "check_qubit", "check_qubit($self, q)\n--\n\n"),
+    method_row<&measure_counts, kStateVecMeasureCounts, Borrow::kExclusive>(),
+    method_row<&Register::check_qubit, kStateVecCheckQubit, Borrow::kShared>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -110,7 +104,7 @@ PyGetSetDef kGetSet[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>("StateVecPy(n_qubits, seed=None)\n--\n\n")},
+    {Py_tp_doc, const_cast<char*>(binding::kTextSignature<kStateVecNew>.data())},
     {Py_tp_new, reinterpret_cast<void*>(&statevec_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&binding::dealloc_instance<Register>)},
     {Py_tp_methods, kMethods},

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "random/strerror.h"
+#include "random/utf8.h"
 
 namespace amplion::random {
 namespace {
@@ -122,40 +123,6 @@ EntropyCode urandom_descriptor(const EntropyOps& ops, int& fd) {
   if (code != kEntropyOk) return code;
   g_fd.store(fd, std::memory_order_release);
   return kEntropyOk;
-}
-
-bool valid_utf8(const char* s, std::size_t n) {
-  std::size_t i = 0;
-  while (i < n) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t extra = 0;
-    std::uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i <= extra) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (cc & 0x3F);
-    }
-    constexpr std::uint32_t kShortest[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kShortest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include "engine/register.h"
 #include "random/chacha.h"
 #include "random/entropy.h"
+#include "random/utf8.h"
 
 namespace amplion::random {
 
@@ -371,6 +372,40 @@ TEST(EntropyErrorText, ErrnoTextsAndInternalErrors) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
     EXPECT_EQ(entropy_error_text(c.code), c.text);
+  }
+}
+
+// A text that is not UTF-8 is shown as "OS Error: <errno>", so the check must refuse every
+// malformed form and accept every well-formed one, at the edges of each length.
+TEST(EntropyErrorText, Utf8CheckAtTheEdgesOfEachForm) {
+  struct Case {
+    std::string bytes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"Input/output error", true},
+      {"\x7f", true},
+      {"\xc2\x80", true},            // U+0080, the first two-byte character
+      {"\xc1\xbf", false},           // U+007F written in two bytes
+      {"\xe0\xa0\x80", true},        // U+0800
+      {"\xe0\x9f\xbf", false},       // U+07FF written in three bytes
+      {"\xed\x9f\xbf", true},        // U+D7FF
+      {"\xed\xa0\x80", false},       // U+D800, a surrogate
+      {"\xee\x80\x80", true},        // U+E000
+      {"\xf0\x90\x80\x80", true},    // U+10000
+      {"\xf0\x8f\xbf\xbf", false},   // U+FFFF written in four bytes
+      {"\xf4\x8f\xbf\xbf", true},    // U+10FFFF
+      {"\xf4\x90\x80\x80", false},   // above U+10FFFF
+      {"\xf8\x88\x80\x80\x80", false},
+      {"\x80", false},                // a continuation byte first
+      {"ab\xe2\x82", false},          // cut short at the end
+      {"\xe2\x28\xa1", false},        // a continuation byte missing inside
+      {std::string("a\0b", 3), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    EXPECT_EQ(valid_utf8(c.bytes.data(), c.bytes.size()), c.valid);
   }
 }
 

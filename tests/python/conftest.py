@@ -53,8 +53,101 @@ def method_parameters(cls):
     methods = {}
     for name, attr in vars(cls).items():
         if not name.startswith("_") and callable(attr):
-            methods[name] = list(inspect.signature(attr).parameters)[1:] or None
+            methods[name] = tuple(inspect.signature(attr).parameters)[1:] or None
     return methods
+
+
+# Every public method of both classes with its parameters in order; None: takes no arguments.
+# A test checks them against the classes' text signatures.
+STATEVEC_METHODS = {
+    "h_cpp": ("q",), "x_cpp": ("q",), "cx_cpp": ("c", "t"), "ccx_cpp": ("c1", "c2", "t"),
+    "cswap_cpp": ("c", "t1", "t2"), "amplitude": ("i",), "amplitudes": None,
+    "statevector": None, "length": None, "x": ("q",), "y": ("q",), "z": ("q",), "h": ("q",),
+    "s": ("q",), "sdg": ("q",), "t": ("q",), "tdg": ("q",), "sx": ("q",), "sxdg": ("q",),
+    "rx": ("q", "theta"), "ry": ("q", "theta"), "rz": ("q", "theta"),
+    "cx": ("control", "target"), "swap": ("q1", "q2"), "cy": ("control", "target"),
+    "cz": ("control", "target"), "ccx": ("c1", "c2", "t"), "cswap": ("c", "t1", "t2"),
+    "cp": ("control", "target", "theta"), "measure_counts": ("shots", "seed"),
+    "check_qubit": ("q",),
+}
+CIRCUIT_METHODS = {
+    "x": ("q",), "y": ("q",), "z": ("q",), "h": ("q",), "s": ("q",), "sdg": ("q",),
+    "t": ("q",), "tdg": ("q",), "sx": ("q",), "sxdg": ("q",), "rx": ("q", "theta"),
+    "ry": ("q", "theta"), "rz": ("q", "theta"), "cx": ("c", "t"), "swap": ("q1", "q2"),
+    "cy": ("c", "t"), "cz": ("c", "t"), "ccx": ("c1", "c2", "t"), "cswap": ("c", "t1", "t2"),
+    "cp": ("c", "t", "theta"), "run": ("shots", "seed"), "statevector": None,
+    "apply_gates": ("sv",),
+}
+
+
+class Index:
+    """An integer only through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+    def __repr__(self):
+        return f"Index({self.value!r})"
+
+
+class CallbackError(Exception):
+    """What test callbacks raise, so that no error of the module's own can pass for it."""
+
+
+def caused_type_error():
+    """A TypeError with a cause, which the module's re-worded TypeError must keep."""
+    error = TypeError("inner")
+    error.__cause__ = KeyError("root")
+    return error
+
+
+class Raising:
+    """__index__ and __float__ raise `error`: an exception instance as it is, or a new exception
+    from a factory (an exception class, a partial, a function) on every call. Each exception
+    goes to `note` first when one is given."""
+
+    def __init__(self, error, note=None):
+        self.error, self.note = error, note
+
+    def _raise(self):
+        error = self.error() if callable(self.error) else self.error
+        if self.note is not None:
+            self.note(error)
+        raise error
+
+    __index__ = _raise
+    __float__ = _raise
+
+    def __repr__(self):
+        return f"Raising({self.error!r})"
+
+
+class CallsBack:
+    """__index__ and __float__ first run `inner()`, a call back into the object being called,
+    then return `value`. Unless `swallow`, the inner call's exception passes through, handed to
+    `note` first when one is given."""
+
+    def __init__(self, inner, value=1, swallow=False, note=None):
+        self.inner, self.value, self.swallow, self.note = inner, value, swallow, note
+
+    def __index__(self):
+        try:
+            self.inner()
+        except BaseException as error:  # whatever the inner call raised, refusals mostly
+            if not self.swallow:
+                if self.note is not None:
+                    self.note(error)
+                raise
+        return self.value
+
+    def __float__(self):
+        return float(self.__index__())
+
+    def __repr__(self):
+        return f"CallsBack({self.inner!r} -> {self.value!r}, swallow={self.swallow})"
 
 
 def resident_bytes():

@@ -3,6 +3,7 @@ import numpy as np
 import pytest
 
 import amplion
+from conftest import Index, Raising
 
 StateVecPy = amplion.StateVecPy
 QuantumCircuit = amplion.QuantumCircuit
@@ -74,22 +75,6 @@ def test_keywords_in_any_order_and_by_position_agree():
     assert a.amplitude(3) == b.amplitude(3) == c.amplitude(3)
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class RaisingIndex:
-    def __init__(self, error):
-        self.error = error
-
-    def __index__(self):
-        raise self.error
-
-
 class TypeErrorSubclass(TypeError):
     pass
 
@@ -137,13 +122,13 @@ def test_reworded_type_error_keeps_the_cause_not_the_error_itself():
     inner = TypeError("inner")
     inner.__cause__ = root
     with pytest.raises(TypeError) as info:
-        StateVecPy(1, seed=0).check_qubit(RaisingIndex(inner))
+        StateVecPy(1, seed=0).check_qubit(Raising(inner))
     assert str(info.value) == "argument 'q': inner"
     assert info.value is not inner
     assert info.value.__cause__ is root
 
     with pytest.raises(TypeError) as info:
-        StateVecPy(1, seed=0).check_qubit(RaisingIndex(TypeError("plain")))
+        StateVecPy(1, seed=0).check_qubit(Raising(TypeError("plain")))
     assert info.value.__cause__ is None
 
 
@@ -151,7 +136,7 @@ def test_reworded_type_error_keeps_the_cause_not_the_error_itself():
                                    OverflowError("o"), ZeroDivisionError("z")])
 def test_other_conversion_errors_pass_through_unchanged(error):
     with pytest.raises(type(error)) as info:
-        StateVecPy(1, seed=0).check_qubit(RaisingIndex(error))
+        StateVecPy(1, seed=0).check_qubit(Raising(error))
     assert info.value is error
 
 

@@ -12,7 +12,8 @@ import pytest
 from hypothesis import event, given, note, strategies as st
 
 from amplion import QuantumCircuit, StateVecPy
-from conftest import array_bits, bits, method_parameters
+from conftest import (CIRCUIT_METHODS, STATEVEC_METHODS, CallbackError, CallsBack, Index, Raising,
+                      array_bits, bits, caused_type_error)
 
 MAX_QUBITS = 12
 MAX_SHOTS = 10_000
@@ -30,25 +31,6 @@ pytestmark = [
     pytest.mark.filterwarnings("ignore:overflow encountered in cast:RuntimeWarning"),
 ]
 
-# name: parameters; None for methods that take no arguments.
-STATEVEC = {
-    "h_cpp": ["q"], "x_cpp": ["q"], "cx_cpp": ["c", "t"], "ccx_cpp": ["c1", "c2", "t"],
-    "cswap_cpp": ["c", "t1", "t2"], "amplitude": ["i"], "amplitudes": None, "statevector": None,
-    "length": None, "x": ["q"], "y": ["q"], "z": ["q"], "h": ["q"], "s": ["q"], "sdg": ["q"],
-    "t": ["q"], "tdg": ["q"], "sx": ["q"], "sxdg": ["q"], "rx": ["q", "theta"],
-    "ry": ["q", "theta"], "rz": ["q", "theta"], "cx": ["control", "target"], "swap": ["q1", "q2"],
-    "cy": ["control", "target"], "cz": ["control", "target"], "ccx": ["c1", "c2", "t"],
-    "cswap": ["c", "t1", "t2"], "cp": ["control", "target", "theta"],
-    "measure_counts": ["shots", "seed"], "check_qubit": ["q"],
-}
-CIRCUIT = {
-    "x": ["q"], "y": ["q"], "z": ["q"], "h": ["q"], "s": ["q"], "sdg": ["q"], "t": ["q"],
-    "tdg": ["q"], "sx": ["q"], "sxdg": ["q"], "rx": ["q", "theta"], "ry": ["q", "theta"],
-    "rz": ["q", "theta"], "cx": ["c", "t"], "swap": ["q1", "q2"], "cy": ["c", "t"],
-    "cz": ["c", "t"], "ccx": ["c1", "c2", "t"], "cswap": ["c", "t1", "t2"],
-    "cp": ["c", "t", "theta"], "run": ["shots", "seed"], "statevector": None,
-    "apply_gates": ["sv"],
-}
 CONSTRUCTORS = {StateVecPy: ["n_qubits", "seed"], QuantumCircuit: ["n_qubits"]}
 OPTIONAL = {"seed"}
 
@@ -68,23 +50,18 @@ class Context:
 CTX = Context()
 
 
-class CallbackError(Exception):
-    pass
+def record(error):
+    """Notes an exception that a callback raises, which the call may then let out."""
+    CTX.raised.append(error)
+
+
+def call_back(method, args):
+    """Calls `method(*args)` on the object being called."""
+    return getattr(CTX.obj, method)(*args)
 
 
 class CallbackBaseError(BaseException):
     pass
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-    def __repr__(self):
-        return f"Index({self.value!r})"
 
 
 class Floaty:
@@ -96,29 +73,6 @@ class Floaty:
 
     def __repr__(self):
         return f"Floaty({self.value!r})"
-
-
-class Raising:
-    """__index__ and __float__ raise a new `cls(*args)` each time (a TypeError with a cause for
-    cls None)."""
-
-    def __init__(self, error):
-        self.cls, self.args = error
-
-    def _raise(self):
-        if self.cls is None:
-            error = TypeError("inner")
-            error.__cause__ = KeyError("root")
-        else:
-            error = self.cls(*self.args)
-        CTX.raised.append(error)
-        raise error
-
-    __index__ = _raise
-    __float__ = _raise
-
-    def __repr__(self):
-        return f"Raising({self.cls}, {self.args!r})"
 
 
 class Key(str):
@@ -164,34 +118,10 @@ class OddRaise(metaclass=OddMeta):
     answer = CallbackError
 
 
-class CallsBack:
-    """__index__ / __float__ call `method(*args)` on the object being called, then return `value`
-    or, when the inner call failed (refused, mostly) and `swallow` is false, let its error out."""
-
-    def __init__(self, call, value, swallow):
-        self.method, self.args = call
-        self.value = value
-        self.swallow = swallow
-
-    def __index__(self):
-        try:
-            getattr(CTX.obj, self.method)(*self.args)
-        except BaseException as error:  # whatever the inner call raised
-            if not self.swallow:
-                CTX.raised.append(error)
-                raise
-        return self.value
-
-    def __float__(self):
-        return float(self.__index__())
-
-    def __repr__(self):
-        return f"CallsBack({self.method}{self.args!r} -> {self.value!r}, swallow={self.swallow})"
-
-
-ERRORS = [(CallbackError, ("cb",)), (CallbackBaseError, ("base",)), (None, ()),
-          (TypeError, ("t",)), (OverflowError, ("o",)), (ValueError, ("v",)),
-          (IndexError, ("i",)), (ZeroDivisionError, ("z",)), (MemoryError, ())]
+P = functools.partial
+ERRORS = [P(CallbackError, "cb"), P(CallbackBaseError, "base"), caused_type_error,
+          P(TypeError, "t"), P(OverflowError, "o"), P(ValueError, "v"), P(IndexError, "i"),
+          P(ZeroDivisionError, "z"), MemoryError]
 SPECIAL_INTS = [0, 1, 2, 11, 12, 13, 29, 30, 31, 63, 64, 65, 2 ** 31, 2 ** 32, 2 ** 63 - 1,
                 2 ** 63, 2 ** 64 - 1, 2 ** 64, 2 ** 65, 2 ** 1000, -1, -2, -(2 ** 63),
                 -(2 ** 64), -(2 ** 1000)]
@@ -253,13 +183,15 @@ def values_for(param, callbacks=()):
         st.booleans().map(np.bool_),
         st.one_of(floats, st.text(max_size=1)).map(Index),
         st.one_of(ints, st.text(max_size=1)).map(Floaty),
-        st.sampled_from(ERRORS).map(Raising),
+        st.sampled_from(ERRORS).map(lambda error: Raising(error, note=record)),
         st.sampled_from([OddInt, OddKey, OddRaise]).map(call),
     ]
     if param != "theta":
         others += [floats, floats.map(np.float64), floats.map(Floaty)]
     if callbacks:
-        others.append(st.builds(CallsBack, st.sampled_from(callbacks), ints, st.booleans()))
+        others.append(st.builds(
+            lambda call, value, swallow: CallsBack(P(call_back, *call), value, swallow, record),
+            st.sampled_from(callbacks), ints, st.booleans()))
     # Two values in three are of an accepted kind, so that whole calls succeed often.
     accepted = st.one_of(natural)
     return st.one_of(accepted, accepted, st.one_of(others))
@@ -388,7 +320,7 @@ def register_values(param):
     return values_for(param, tuple(REGISTER_CALLBACKS))
 
 
-REGISTER_CALLS = st.lists(method_calls(STATEVEC, register_values), min_size=1, max_size=3)
+REGISTER_CALLS = st.lists(method_calls(STATEVEC_METHODS, register_values), min_size=1, max_size=3)
 
 
 @given(n=st.one_of(st.integers(1, 4), st.integers(1, MAX_QUBITS)), seed=SEEDS, gates=HISTORY,
@@ -450,7 +382,7 @@ def circuit_values(param):
     return st.one_of(st.just(SV), values) if param == "sv" else values
 
 
-CIRCUIT_CALLS = st.lists(method_calls(CIRCUIT, circuit_values), min_size=1, max_size=3)
+CIRCUIT_CALLS = st.lists(method_calls(CIRCUIT_METHODS, circuit_values), min_size=1, max_size=3)
 
 
 @given(n=st.one_of(st.integers(0, 4), st.integers(0, MAX_QUBITS)), seed=SEEDS, gates=HISTORY,
@@ -564,17 +496,13 @@ def test_qualname_that_raises_passes_through():
 
 # The methods read their payload from self without a check of their own: the method descriptors
 # must refuse a self of any other type before the call gets that far.
-def test_tables_list_every_method_with_its_parameters():
-    assert method_parameters(StateVecPy) == STATEVEC
-    assert method_parameters(QuantumCircuit) == CIRCUIT
-
-
-UNBOUND = ([(StateVecPy, name) for name in STATEVEC] + [(QuantumCircuit, name) for name in CIRCUIT])
+UNBOUND = ([(StateVecPy, name) for name in STATEVEC_METHODS]
+           + [(QuantumCircuit, name) for name in CIRCUIT_METHODS])
 
 
 @pytest.mark.parametrize("cls, name", UNBOUND, ids=[f"{c.__name__}.{n}" for c, n in UNBOUND])
 def test_methods_refuse_a_foreign_self(cls, name):
-    params = (STATEVEC if cls is StateVecPy else CIRCUIT)[name] or []
+    params = (STATEVEC_METHODS if cls is StateVecPy else CIRCUIT_METHODS)[name] or []
     args = [StateVecPy(1, seed=0) if p == "sv" else 0 for p in params if p not in OPTIONAL]
     other = QuantumCircuit(1) if cls is StateVecPy else StateVecPy(1, seed=0)
     for foreign in (other, 0, None, object()):

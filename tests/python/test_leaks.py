@@ -10,7 +10,9 @@ import textwrap
 import pytest
 
 from amplion import QuantumCircuit, StateVecPy
-from conftest import SANITIZED, method_parameters, resident_bytes, run_python
+from conftest import (CIRCUIT_METHODS, SANITIZED, STATEVEC_METHODS, CallbackError, CallsBack,
+                      Index, Raising, caused_type_error, method_parameters, resident_bytes,
+                      run_python)
 
 NO_BLOCK_COUNTS = pytest.mark.skipif(
     SANITIZED, reason="PYTHONMALLOC=malloc under the sanitizers: sys.getallocatedblocks() reads 0")
@@ -27,81 +29,11 @@ ROUNDS = 700  # per window
 # below this in at least one of the windows.
 BLOCK_SLACK = ROUNDS // 4
 
-# Parameters of every method that takes arguments; None: takes none (METH_NOARGS).
-STATEVEC_METHODS = {
-    "h_cpp": ("q",), "x_cpp": ("q",), "cx_cpp": ("c", "t"), "ccx_cpp": ("c1", "c2", "t"),
-    "cswap_cpp": ("c", "t1", "t2"), "amplitude": ("i",), "amplitudes": None,
-    "statevector": None, "length": None, "x": ("q",), "y": ("q",), "z": ("q",), "h": ("q",),
-    "s": ("q",), "sdg": ("q",), "t": ("q",), "tdg": ("q",), "sx": ("q",), "sxdg": ("q",),
-    "rx": ("q", "theta"), "ry": ("q", "theta"), "rz": ("q", "theta"),
-    "cx": ("control", "target"), "swap": ("q1", "q2"), "cy": ("control", "target"),
-    "cz": ("control", "target"), "ccx": ("c1", "c2", "t"), "cswap": ("c", "t1", "t2"),
-    "cp": ("control", "target", "theta"), "measure_counts": ("shots", "seed"),
-    "check_qubit": ("q",),
-}
-CIRCUIT_METHODS = {
-    "x": ("q",), "y": ("q",), "z": ("q",), "h": ("q",), "s": ("q",), "sdg": ("q",),
-    "t": ("q",), "tdg": ("q",), "sx": ("q",), "sxdg": ("q",), "rx": ("q", "theta"),
-    "ry": ("q", "theta"), "rz": ("q", "theta"), "cx": ("c", "t"), "swap": ("q1", "q2"),
-    "cy": ("c", "t"), "cz": ("c", "t"), "ccx": ("c1", "c2", "t"), "cswap": ("c", "t1", "t2"),
-    "cp": ("c", "t", "theta"), "run": ("shots", "seed"), "statevector": None,
-    "apply_gates": ("sv",),
-}
 # Methods whose failures of the engine are out-of-range qubits (the rest have none or others).
 STATEVEC_INDEXED = {name for name, params in STATEVEC_METHODS.items()
                     if params and name not in ("amplitude", "measure_counts")}
 CIRCUIT_RECORDING = {name for name in CIRCUIT_METHODS
                      if name not in ("run", "statevector", "apply_gates")}
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Raising:
-    """Raises `error` from __index__ and __float__."""
-
-    def __init__(self, error):
-        self.error = error
-
-    def __index__(self):
-        raise self.error
-
-    __float__ = __index__
-
-
-class CallsBack:
-    """Runs `inner` from __index__ / __float__ (a call back into the object being called), then
-    returns 1, or lets the inner call's error out when `swallow` is false."""
-
-    def __init__(self, inner, swallow=False):
-        self.inner = inner
-        self.swallow = swallow
-
-    def __index__(self):
-        try:
-            self.inner()
-        except RuntimeError:
-            if not self.swallow:
-                raise
-        return 1
-
-    def __float__(self):
-        return float(self.__index__())
-
-
-class CallbackError(Exception):
-    pass
-
-
-def caused_type_error():
-    error = TypeError("inner")
-    error.__cause__ = KeyError("root")
-    return error
 
 
 def valid_value(param, sv_factory):
@@ -349,8 +281,7 @@ def blocks():
 
 def test_cases_cover_every_method_of_both_classes():
     for cls, table in ((StateVecPy, STATEVEC_METHODS), (QuantumCircuit, CIRCUIT_METHODS)):
-        listed = {name: list(params) if params else None for name, params in table.items()}
-        assert method_parameters(cls) == listed, cls.__name__
+        assert method_parameters(cls) == table, cls.__name__
 
 
 @pytest.mark.parametrize("cls_name, method", CASES, ids=[f"{c}.{m}" for c, m in CASES])

@@ -14,6 +14,9 @@ import pytest
 from amplion_kit import Circuit, Parameter, SweepError, expectation, sweep, task_seed
 from conftest import array_bits, run_python
 
+# Debian's Dask starts its event loop through an API that this tornado deprecates.
+pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
+
 A, B = Parameter("a"), Parameter("b")
 ANSATZ = (Circuit(3, 3).h(0).rx(1, A).crz(0, 2, B - A).cx(1, 2).u3(2, A, B, 0.3)
           .measure(0, 0).measure(1, 1).measure(2, 2))
