@@ -111,7 +111,7 @@ void release_spare() noexcept {
 
 std::size_t spare_bytes() noexcept { return g_spare.bytes; }
 
-bool room_for(std::uint64_t bytes) {
+bool room_for(std::uint64_t bytes) noexcept {
   if (fits_in_memory(bytes)) return true;
   if (g_spare.data == nullptr) return false;
   release_spare();

@@ -46,7 +46,7 @@ std::size_t spare_bytes() noexcept;
 // fits_in_memory(bytes), counting the spare as available: when the request does not fit, the
 // spare (if any) is freed and the budget asked again. A request too big for the machine frees it
 // and still fails.
-bool room_for(std::uint64_t bytes);
+bool room_for(std::uint64_t bytes) noexcept;
 
 // Marks one live register whose vectors have `bytes` bytes. While at least one exists, a spare of
 // that size is kept; when the last one goes, so does a spare of its size. Registers too small for

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string_view>
 
@@ -146,10 +147,16 @@ MemorySnapshot read_memory_snapshot() {
   return s;
 }
 
-bool fits_in_memory(std::uint64_t bytes) {
+bool fits_in_memory(std::uint64_t bytes) noexcept {
   if (bytes <= kBudgetThreshold) return true;
-  const auto available = available_bytes(read_memory_snapshot());
-  return !available || bytes <= *available;
+  try {
+    const auto available = available_bytes(read_memory_snapshot());
+    return !available || bytes <= *available;
+  } catch (const std::bad_alloc&) {
+    // Reading /proc needs a few small strings; a heap that cannot give them has no room for a
+    // large block either. The callers are noexcept, where an escaping throw would end the process.
+    return false;
+  }
 }
 
 }  // namespace amplion::base

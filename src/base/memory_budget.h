@@ -33,7 +33,8 @@ std::optional<std::uint64_t> available_bytes(const MemorySnapshot& snapshot);
 
 MemorySnapshot read_memory_snapshot();
 
-// False only when a block larger than kBudgetThreshold is known not to fit.
-bool fits_in_memory(std::uint64_t bytes);
+// False only when a block larger than kBudgetThreshold is known not to fit, or when the heap
+// has no room left even to read how much memory there is.
+bool fits_in_memory(std::uint64_t bytes) noexcept;
 
 }  // namespace amplion::base
