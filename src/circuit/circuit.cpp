@@ -13,15 +13,6 @@ namespace {
 
 constexpr std::size_t kFirstCapacity = 4;
 
-template <class T>
-T operand(const Gate& g, std::size_t position) {
-  if constexpr (std::is_same_v<T, double>) {
-    return g.theta;
-  } else {
-    return g.qubits[position];
-  }
-}
-
 // Calls Op with the operands make_gate stored, in parameter order; an angle comes last.
 template <auto Op>
 base::Status apply_as(const Gate& g, engine::Register& reg) {

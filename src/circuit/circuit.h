@@ -36,6 +36,17 @@ struct Gate {
   double theta;
 };
 
+// The operand of type T at `position` of the gate operation's parameters, as make_gate stored
+// it: the angle, which comes last, or the qubit at that position.
+template <class T>
+T operand(const Gate& g, std::size_t position) {
+  if constexpr (std::is_same_v<T, double>) {
+    return g.theta;
+  } else {
+    return g.qubits[position];
+  }
+}
+
 // The operand types of a Register gate operation, which Gate must be able to hold: qubits
 // first, at most three, then at most one angle.
 template <class Op>

@@ -5,17 +5,7 @@
 
 #include <utility>
 
-#if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
-#define AMPLION_CPU_FEATURES 1
-// glibc's header is C: its inline helpers return _Bool, which g++ accepts and clang++ does not.
-#if defined(__clang__)
-#define _Bool bool
-#include <sys/platform/x86.h>
-#undef _Bool
-#else
-#include <sys/platform/x86.h>
-#endif
-#endif
+#include "base/cpu_features.h"
 
 namespace amplion::engine::simd {
 namespace {

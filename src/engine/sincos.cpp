@@ -10,14 +10,7 @@
 #include "base/errors.h"
 
 #if defined(AMPLION_LLVM_LIBC_NS)
-// glibc's header is C: its inline helpers return _Bool, which g++ accepts and clang++ does not.
-#if defined(__clang__)
-#define _Bool bool
-#include <sys/platform/x86.h>
-#undef _Bool
-#else
-#include <sys/platform/x86.h>
-#endif
+#include "base/cpu_features.h"
 
 // The archive's own C++ name for its sincos. It also defines a C `sincos` that would shadow the
 // C library's, so nothing here calls that one.

@@ -29,17 +29,8 @@
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__)
-// glibc's header is C: its inline helpers return _Bool, which g++ accepts and clang++ does not.
-#if defined(__clang__)
-#define _Bool bool
-#include <sys/platform/x86.h>
-#undef _Bool
-#else
-#include <sys/platform/x86.h>
-#endif
-#endif
 
+#include "base/cpu_features.h"
 #include "circuit/circuit.h"
 #include "engine/measure.h"
 #include "engine/register.h"
@@ -117,19 +108,11 @@ class Hash {
 // One gate with its operands as a circuit records them: qubits in parameter order, then the angle.
 using Step = amplion::circuit::Gate;
 
-template <class T>
-T operand(const Step& s, std::size_t position) {
-  if constexpr (std::is_same_v<T, double>) {
-    return s.theta;
-  } else {
-    return s.qubits[position];
-  }
-}
 
 template <class Object, class... Args>
 Status call(Object& object, Status (Object::*op)(Args...), const Step& s) {
   return [&]<std::size_t... I>(std::index_sequence<I...>) {
-    return (object.*op)(operand<Args>(s, I)...);
+    return (object.*op)(amplion::circuit::operand<Args>(s, I)...);
   }(std::index_sequence_for<Args...>{});
 }
 
@@ -283,7 +266,7 @@ std::uint64_t edge_value_case(Stream& rng, std::size_t row) {
 const char* sincos_variant() {
 #if defined(AMPLION_EXACT_ROTATIONS)
   return "exact";
-#elif defined(__x86_64__)
+#elif defined(AMPLION_CPU_FEATURES)
   if (CPU_FEATURE_ACTIVE(FMA) && CPU_FEATURE_ACTIVE(AVX2)) return "fma";
   return CPU_FEATURE_ACTIVE(FMA4) ? "fma4" : "no-fma";
 #else
