@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -131,7 +132,7 @@ TEST(InterruptCheck, CopyingGateAsksBetweenChunksOnlyOnLargeRegisters) {
 // permutation i -> i ^ 2^q, and cy twice is the identity on non-zero finite parts.
 TEST(InterruptCheck, ChunkedWalksCoverTheVectorOnce) {
   const std::vector<std::uint64_t> before = words(filled(kChunkedQubits));
-  for (const std::uint64_t q : {0, 19, 20, 21}) {
+  for (const std::uint64_t q : std::initializer_list<std::uint64_t>{0, 19, 20, 21}) {
     SCOPED_TRACE("x(" + std::to_string(q) + ")");
     Register reg = filled(kChunkedQubits);
     ASSERT_TRUE(reg.x(q).ok());
@@ -155,25 +156,25 @@ TEST(InterruptCheck, ChunkedWalksCoverTheVectorOnce) {
 
 // A stop after an in-place pass would report a failure for a gate that was applied.
 TEST(InterruptCheck, InPlaceGatesNeverAsk) {
-  const std::uint64_t top = kChunkedQubits - 1;
+  constexpr std::uint64_t top = kChunkedQubits - 1;
   const std::vector<NamedGate> gates = {
-      {"z", [top](Register& r) { return r.z(top); }},
+      {"z", [](Register& r) { return r.z(top); }},
       {"s", [](Register& r) { return r.s(0); }},
-      {"sdg", [top](Register& r) { return r.sdg(top); }},
+      {"sdg", [](Register& r) { return r.sdg(top); }},
       {"t", [](Register& r) { return r.t(0); }},
-      {"tdg", [top](Register& r) { return r.tdg(top); }},
-      {"rz", [top](Register& r) { return r.rz(top, 0.3); }},
-      {"cx", [top](Register& r) { return r.cx(0, top); }},
-      {"swap", [top](Register& r) { return r.swap(top, 0); }},
-      {"cz", [top](Register& r) { return r.cz(top, top); }},
-      {"cp", [top](Register& r) { return r.cp(0, top, 0.3); }},
-      {"ccx", [top](Register& r) { return r.ccx(0, 1, top); }},
-      {"cswap", [top](Register& r) { return r.cswap(top, 0, 1); }},
-      {"h_cpp", [top](Register& r) { return r.h_cpp(top); }},
+      {"tdg", [](Register& r) { return r.tdg(top); }},
+      {"rz", [](Register& r) { return r.rz(top, 0.3); }},
+      {"cx", [](Register& r) { return r.cx(0, top); }},
+      {"swap", [](Register& r) { return r.swap(top, 0); }},
+      {"cz", [](Register& r) { return r.cz(top, top); }},
+      {"cp", [](Register& r) { return r.cp(0, top, 0.3); }},
+      {"ccx", [](Register& r) { return r.ccx(0, 1, top); }},
+      {"cswap", [](Register& r) { return r.cswap(top, 0, 1); }},
+      {"h_cpp", [](Register& r) { return r.h_cpp(top); }},
       {"x_cpp", [](Register& r) { return r.x_cpp(0); }},
-      {"cx_cpp", [top](Register& r) { return r.cx_cpp(top, 0); }},
-      {"ccx_cpp", [top](Register& r) { return r.ccx_cpp(0, top, 1); }},
-      {"cswap_cpp", [top](Register& r) { return r.cswap_cpp(0, 1, top); }},
+      {"cx_cpp", [](Register& r) { return r.cx_cpp(top, 0); }},
+      {"ccx_cpp", [](Register& r) { return r.ccx_cpp(0, top, 1); }},
+      {"cswap_cpp", [](Register& r) { return r.cswap_cpp(0, 1, top); }},
   };
   Register reg = filled(kChunkedQubits);
   ScriptedInterrupt script(1);
@@ -252,7 +253,8 @@ TEST(InterruptCheck, ReplayStoppedKeepsTheGatesBefore) {
   for (int k = 0; k <= 5; ++k) {
     SCOPED_TRACE("stop at check " + std::to_string(k));
     Register want = filled(20);
-    for (int g = 0; g < (k == 0 ? 5 : k); ++g) ASSERT_TRUE(direct[g](want).ok());
+    const auto applied = static_cast<std::size_t>(k == 0 ? 5 : k);
+    for (std::size_t g = 0; g < applied; ++g) ASSERT_TRUE(direct[g](want).ok());
     Register reg = filled(20);
     ScriptedInterrupt script(k);
     const Status st = circuit.replay(reg);
